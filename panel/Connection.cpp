@@ -1,0 +1,223 @@
+// Opening and closing the link, the worker that polls the controller while it lasts,
+// and the list of controllers to choose from.
+#include <algorithm>
+#include <cstring>
+#include <system_error>
+#include <vector>
+
+#include "link/WireProtocol.h"
+#include "panel/IrisDeskDlg.h"
+#include "settings/NumberText.h"
+
+namespace irisdesk {
+
+uint32_t CIrisDeskDlg::EnumerateControllers() {
+  WindowWriter& w = Writer();
+  w.ResetList();
+  uint32_t count = 0;
+  bridge_.FT_CreateDeviceInfoList(&count);
+  if (count == 0) {
+    if (linkState_.load() != LinkNotFound) SetLinkState(LinkNotFound);
+    return 0;
+  }
+  // A count no machine can have is a failed request: list nothing rather than try to
+  // take gigabytes for records.
+  if (count > kMaxListedDevices) return 0;
+  std::vector<FT_DEVICE_LIST_INFO_NODE> records(count);
+  bridge_.FT_GetDeviceInfoList(records.data(), &count);
+  count = std::min<uint32_t>(count, static_cast<uint32_t>(records.size()));
+  for (uint32_t i = 0; i < count; ++i) {
+    const char* d = records[i].Description;
+    w.AddListString(std::string(d, strnlen(d, sizeof records[i].Description)));
+  }
+  // A fill that found nothing after all leaves the list empty and the state as it was.
+  if (count != 0) w.SetListSelection(portIndex_);
+  return count;
+}
+
+void CIrisDeskDlg::ToggleConnection() {
+  if (window_.GetItemText(IDC_CONNECT) == kCaptionConnect) Connect();
+  else Disconnect();
+}
+
+void CIrisDeskDlg::Connect() {
+  // A worker that ended by itself (lost device, failed poll) is reaped first.
+  EndWorker();
+  CloseDevice();
+  ApplyWorkerUpdates();
+
+  const std::string description = window_.GetItemText(IDC_PORT_LIST);
+  FT_HANDLE handle = nullptr;
+  if (bridge_.FT_OpenEx(description.c_str(), FT_OPEN_BY_DESCRIPTION, &handle) != FT_OK || !handle) {
+    deviceHandle_ = nullptr;
+    SetLinkState(LinkNotConnected);
+    return;
+  }
+  deviceHandle_ = handle;
+  window_.SetItemText(IDC_CONNECT, kCaptionDisconnect);
+  bridge_.FT_SetBaudRate(handle, 19200);
+  bridge_.FT_SetDataCharacteristics(handle, FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_NONE);
+  stopEvent_.Reset();
+  workerEnded_ = false;
+  try {
+    linkWorker_ = std::thread([this] { LinkWorkerMain(); });
+  } catch (const std::system_error&) {
+    // Without a worker nothing would ever poll: give the device back and say so.
+    CloseDevice();
+    window_.SetItemText(IDC_CONNECT, kCaptionConnect);
+    SetLinkState(LinkNotConnected);
+    return;
+  }
+  window_.EnableItem(IDC_PORT_LIST, false);
+}
+
+void CIrisDeskDlg::Disconnect() {
+  if (!linkWorker_.joinable()) return;
+  EndWorker();
+  // Everything the worker showed before it ended comes first.
+  ApplyWorkerUpdates();
+  CloseDevice();
+  window_.SetItemText(IDC_CONNECT, kCaptionConnect);
+  window_.EnableItem(IDC_PORT_LIST, true);
+  SetControlsEnabled(false);
+}
+
+void CIrisDeskDlg::EndWorker() {
+  if (!linkWorker_.joinable()) return;
+  stopEvent_.Set();
+  // Every wait in the worker watches the stop event and every bridge call returns at
+  // once, so this takes at most one in-flight call, not a poll.
+  linkWorker_.join();
+}
+
+void CIrisDeskDlg::CloseDevice() {
+  if (const FT_HANDLE handle = deviceHandle_.exchange(nullptr)) bridge_.FT_Close(handle);
+}
+
+bool CIrisDeskDlg::Pause(Duration duration) { return clock_.WaitForStop(stopEvent_, duration); }
+
+void CIrisDeskDlg::LinkWorkerMain() {
+  for (;;) {
+    if (Pause(kPollInterval)) {
+      SetLinkState(LinkNotConnected);
+      break;
+    }
+    try {
+      PollController();
+    } catch (...) {
+      break;  // the panel keeps its last status; Disconnect still ends the link
+    }
+    if (deviceLost_) {
+      OnDeviceLost();
+      break;
+    }
+  }
+  workerEnded_ = true;
+}
+
+void CIrisDeskDlg::OnDeviceLost() {
+  deviceLost_ = false;
+  commandQueue_.Clear();
+  // The device is gone, but its handle still holds the port (a file descriptor on
+  // Linux): release it so the same device can be opened when it comes back.
+  if (const FT_HANDLE handle = deviceHandle_.exchange(nullptr)) bridge_.FT_Close(handle);
+  WindowWriter& w = Writer();
+  w.EnableItem(IDC_PORT_LIST, true);
+  w.SetItemText(IDC_CURRENT_VALUE, "");
+  w.SetItemText(IDC_CONNECT, kCaptionConnect);
+  EnumerateControllers();
+}
+
+void CIrisDeskDlg::PollController() {
+  if (!deviceHandle_.load()) return;
+  DrainCommandQueue();
+  if (stopEvent_.IsSet()) return;  // the link is closing: no new exchange
+  const Frame request = EncodeCommand(kCodeStatus, 0);
+  const FT_HANDLE handle = deviceHandle_.load();
+  if (!handle) return;
+
+  bridge_.FT_Purge(handle, FT_PURGE_RX);
+  uint32_t written = 0;
+  const FT_STATUS status = bridge_.FT_Write(handle, request.data(), kFrameSize, &written);
+  if (status == FT_IO_ERROR) {
+    deviceLost_ = true;
+    return;
+  }
+  if (status != FT_OK) return;
+  deviceLost_ = false;
+
+  switch (AwaitReply(handle)) {
+    case Exchange::Abandoned:
+      return;
+    case Exchange::Missed:
+      bridge_.FT_Purge(handle, FT_PURGE_RX);
+      bridge_.FT_Purge(handle, FT_PURGE_TX);
+      if (++missedReplies_ > kMissesBeforeNoFeedback) {
+        missedReplies_ = 0;
+        SetLinkState(LinkNoFeedback);
+      }
+      return;
+    case Exchange::Reply:
+      HandleReply(handle);
+      bridge_.FT_Purge(handle, FT_PURGE_RX);
+      return;
+  }
+}
+
+CIrisDeskDlg::Exchange CIrisDeskDlg::AwaitReply(FT_HANDLE handle) {
+  const TimePoint deadline = clock_.Now() + kReplyWindow;
+  for (;;) {
+    uint32_t waiting = 0;
+    bridge_.FT_GetQueueStatus(handle, &waiting);
+    const TimePoint now = clock_.Now();
+    if (now > deadline) return Exchange::Missed;
+    // A reply is exactly one frame; fewer is still coming, more is noise.
+    if (waiting == kFrameSize) return Exchange::Reply;
+    if (stopEvent_.IsSet()) return Exchange::Abandoned;
+    // Sleep until bytes may have come instead of asking again at once. Slept to just
+    // past the deadline, so the last look is after the window has closed.
+    const auto left = std::chrono::duration_cast<Duration>(deadline - now) + Duration(1);
+    bridge_.WaitForReceive(handle, std::min<Duration>(left, kReplyWaitSlice));
+  }
+}
+
+void CIrisDeskDlg::HandleReply(FT_HANDLE handle) {
+  SetLinkState(LinkConnected);
+  missedReplies_ = 0;
+  std::array<uint8_t, kFrameSize> bytes{};
+  uint32_t read = 0;
+  if (bridge_.FT_Read(handle, bytes.data(), kFrameSize, &read) != FT_OK || read != kFrameSize) return;
+  const auto reply = DecodeStatusReply(bytes);
+  if (!reply) return;
+  currentMm_ = StepsToMm(reply->position);
+  Writer().SetItemText(IDC_CURRENT_VALUE, FormatFixed(currentMm_, 2));
+  ApplyStatusFlags(reply->flags);
+}
+
+void CIrisDeskDlg::ApplyStatusFlags(uint8_t flags) {
+  const bool moving = flags & StatusMoving;
+  const bool initialising = flags & StatusInitialising;
+  const bool initialised = flags & StatusInitialised;
+  if (!initialising && initPending_) {
+    initPending_ = false;
+    if (targetMm_.load() != 0.0) QueueMove();
+  }
+  if (!initialised && !initialising) {
+    QueueInit();
+    initPending_ = true;
+  }
+  WindowWriter& w = Writer();
+  if (moving) {
+    w.EnableItem(IDC_NEW_VALUE, false);
+    w.EnableItem(IDC_DIAPHRAGM_SLIDER, false);
+    if (initialising) w.EnableItem(IDC_SET_STOP, false);
+    else w.SetItemText(IDC_SET_STOP, kCaptionStop);
+  } else {
+    w.EnableItem(IDC_NEW_VALUE, true);
+    w.EnableItem(IDC_DIAPHRAGM_SLIDER, true);
+    w.EnableItem(IDC_SET_STOP, true);
+    w.SetItemText(IDC_SET_STOP, kCaptionSet);
+  }
+}
+
+}  // namespace irisdesk

@@ -1,0 +1,80 @@
+// The panel's lifecycle: construction, start-up, shut-down, and the hand-over of the
+// worker's window changes.
+#include "panel/IrisDeskDlg.h"
+
+#include "settings/SettingsFile.h"
+
+namespace irisdesk {
+
+CIrisDeskDlg::CIrisDeskDlg(WindowOps& window, PanelEnvironment environment)
+    : window_(window),
+      bridge_(environment.bridge),
+      clock_(environment.clock),
+      executablePath_(std::move(environment.executablePath)),
+      deferred_(std::move(environment.wakeWindowThread)),
+      windowThread_(std::this_thread::get_id()) {}
+
+CIrisDeskDlg::~CIrisDeskDlg() {
+  // The worker must never act on a panel that is gone.
+  EndWorker();
+  CloseDevice();
+}
+
+WindowWriter& CIrisDeskDlg::Writer() {
+  if (std::this_thread::get_id() == windowThread_) return window_;
+  return deferred_;
+}
+
+void CIrisDeskDlg::ApplyWorkerUpdates() { deferred_.ApplyTo(window_); }
+
+bool CIrisDeskDlg::OnInitDialog() {
+  window_.SetIcons();
+
+  currentMm_ = 0.0;
+  sliderDriven_ = false;
+  missedReplies_ = 0;
+  portIndex_ = 0;
+  autoConnect_ = 0;
+  initPending_ = false;
+  linkState_ = LinkUnset;
+  precision_ = 1;
+  sliderPosition_ = 0;
+  entry_.upperBound = kMaxSizeMm;
+
+  iniPath_ = SettingsPathBeside(executablePath_);
+  const SettingsFile settings(iniPath_);
+  precision_ = static_cast<uint8_t>(settings.ReadSettingInt(kSettingsSection, kKeyPrecision, precision_));
+  sliderPosition_ = settings.ReadSettingInt(kSettingsSection, kKeyLastValue, sliderPosition_);
+  autoConnect_ = settings.ReadSettingInt(kSettingsSection, kKeyAutoConnect, 0);
+
+  switch (precision_) {
+    case 1: window_.SetCheck(IDC_PRECISION_1MM, 1); break;
+    case 10: window_.SetCheck(IDC_PRECISION_01MM, 1); break;
+    case 100: window_.SetCheck(IDC_PRECISION_001MM, 1); break;
+    default: break;  // no button stands for an unknown precision
+  }
+  entry_.entryPrecision = precision_;
+  window_.SetTitle(kWindowTitle);
+  window_.SetCheck(IDC_AUTOCONNECT, autoConnect_);
+  ApplySliderScale();
+
+  if (EnumerateControllers() != 0 && autoConnect_ != 0) ToggleConnection();
+  return true;
+}
+
+void CIrisDeskDlg::OnDestroy() {
+  // Close the link first, so the settings describe a panel at rest.
+  if (linkWorker_.joinable()) Disconnect();
+  CloseDevice();
+  SaveSettings();
+}
+
+void CIrisDeskDlg::SaveSettings() {
+  const SettingsFile settings(iniPath_);
+  // Failures are silent: an unwritable file leaves the old one as it was.
+  settings.WriteSettingInt(kSettingsSection, kKeyPrecision, precision_);
+  settings.WriteSettingInt(kSettingsSection, kKeyLastValue, sliderPosition_);
+  settings.WriteSettingInt(kSettingsSection, kKeyAutoConnect, autoConnect_);
+}
+
+}  // namespace irisdesk

@@ -1,0 +1,166 @@
+#pragma once
+// The panel: the whole state of the program and every operation on it. Two threads
+// act on it: the window's thread runs the handlers, the link worker polls the
+// controller. Fields either side may touch are atomic or locked; window changes the
+// worker makes go through a DeferredWindowWriter so the worker never waits for the
+// window's thread.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "link/Bridge.h"
+#include "link/Clock.h"
+#include "link/CommandQueue.h"
+#include "panel/DecimalEditCtrl.h"
+#include "panel/DeferredWindowWriter.h"
+#include "panel/WindowOps.h"
+
+namespace irisdesk {
+
+enum LinkState : uint8_t {
+  LinkConnected = 0,
+  LinkNoFeedback = 1,
+  LinkNotConnected = 2,
+  LinkNotFound = 3,
+  LinkUnset = 0xFF,
+};
+
+// The status line for a state; nullptr for LinkUnset.
+const char* LinkStateText(uint8_t state);
+
+inline constexpr const char* kWindowTitle = "Kavro VRX-330 Control v1.0";
+inline constexpr const char* kCaptionSet = "Set";
+inline constexpr const char* kCaptionStop = "Stop";
+inline constexpr const char* kCaptionConnect = "Connect";
+inline constexpr const char* kCaptionDisconnect = "Disconnect";
+
+inline constexpr int kMaxSizeMm = 14;
+inline constexpr auto kPollInterval = std::chrono::milliseconds(120);
+inline constexpr auto kReplyWindow = std::chrono::milliseconds(200);
+inline constexpr auto kCommandSpacing = std::chrono::milliseconds(20);
+// The reply wait sleeps in slices this long at most, so a stop is seen promptly.
+inline constexpr auto kReplyWaitSlice = std::chrono::milliseconds(20);
+inline constexpr int kMissesBeforeNoFeedback = 6;
+inline constexpr uint32_t kMaxListedDevices = 1024;
+
+struct PanelEnvironment {
+  Bridge& bridge;
+  // The settings file lies beside this executable.
+  std::string executablePath;
+  // Asks the window's thread to call ApplyWorkerUpdates soon; must not block.
+  std::function<void()> wakeWindowThread;
+  Clock& clock = RealClock();
+};
+
+class CIrisDeskDlg {
+ public:
+  // Constructed on the window's thread, which is the only thread that may call the
+  // handlers below.
+  CIrisDeskDlg(WindowOps& window, PanelEnvironment environment);
+  ~CIrisDeskDlg();
+  CIrisDeskDlg(const CIrisDeskDlg&) = delete;
+  CIrisDeskDlg& operator=(const CIrisDeskDlg&) = delete;
+
+  // Lifecycle.
+  bool OnInitDialog();
+  void OnDestroy();  // ends a live link, then saves the settings
+  void SaveSettings();
+
+  // Window changes the worker has recorded since the last call.
+  void ApplyWorkerUpdates();
+
+  // Value model.
+  void ShowPositionInEntry();
+  void OnEntryChanged();
+  void OnSliderScroll(std::optional<int> scrollSource);
+  void SelectPrecision(uint8_t newPrecision);
+
+  // Link status and operator commands.
+  void SetLinkState(uint8_t newState);
+  void SetControlsEnabled(bool enabled);
+  void OnSetStop();
+  void OnAutoConnectClicked();
+  void QueueInit();
+  void QueueMove();
+  void QueueStop();
+  void DrainCommandQueue();
+
+  // Connection and poll cycle.
+  uint32_t EnumerateControllers();
+  void ToggleConnection();
+  void PollController();
+
+  // Read-only views for the shell and tests.
+  CDecimalEditCtrl& entry() { return entry_; }
+  const std::string& iniPath() const { return iniPath_; }
+  uint8_t precision() const { return precision_; }
+  int32_t sliderPosition() const { return sliderPosition_; }
+  double targetMm() const { return targetMm_.load(); }
+  double currentMm() const { return currentMm_; }
+  uint8_t linkState() const { return linkState_.load(); }
+  int32_t autoConnect() const { return autoConnect_; }
+  int32_t missedReplies() const { return missedReplies_; }
+  bool initPending() const { return initPending_; }
+  bool linked() const { return deviceHandle_.load() != nullptr; }
+  bool workerRunning() const { return linkWorker_.joinable() && !workerEnded_.load(); }
+  CommandQueue& commandQueue() { return commandQueue_; }
+
+ private:
+  // Where window changes go: straight to the window on its own thread, recorded
+  // for later on the worker.
+  WindowWriter& Writer();
+  void SetEntryText(const std::string& text);
+  void ApplySliderScale();
+  void Connect();
+  void Disconnect();
+  void EndWorker();
+  void CloseDevice();
+  void LinkWorkerMain();
+  void OnDeviceLost();
+  // Waits on the stop event; true when the worker has been told to stop.
+  bool Pause(Duration duration);
+  enum class Exchange { Reply, Missed, Abandoned };
+  Exchange AwaitReply(FT_HANDLE handle);
+  void HandleReply(FT_HANDLE handle);
+  void ApplyStatusFlags(uint8_t flags);
+
+  WindowOps& window_;
+  Bridge& bridge_;
+  Clock& clock_;
+  std::string executablePath_;
+  DeferredWindowWriter deferred_;
+  const std::thread::id windowThread_;
+  CDecimalEditCtrl entry_;
+
+  // Window's thread only.
+  std::string iniPath_;
+  uint8_t precision_ = 1;       // units per mm: 1, 10 or 100
+  int32_t sliderPosition_ = 0;  // in precision units
+  bool sliderDriven_ = false;   // the entry is being rewritten from the slider
+  int32_t autoConnect_ = 0;     // non-zero: connect at start-up
+  int32_t portIndex_ = 0;
+
+  // Written by the window's thread, read by the worker.
+  std::atomic<double> targetMm_{0.0};
+  // Both threads; SetLinkState decides a change with one exchange.
+  std::atomic<uint8_t> linkState_{LinkUnset};
+  // Set by the window's thread before the worker starts and cleared by it after the
+  // worker has been joined; the worker only drops it on a lost device.
+  std::atomic<FT_HANDLE> deviceHandle_{nullptr};
+  CommandQueue commandQueue_;
+
+  // Worker only (successive workers are ordered by the join before each start).
+  double currentMm_ = 0.0;
+  int32_t missedReplies_ = 0;
+  bool deviceLost_ = false;
+  bool initPending_ = false;
+
+  StopEvent stopEvent_;
+  std::thread linkWorker_;
+  std::atomic<bool> workerEnded_{false};
+};
+
+}  // namespace irisdesk

@@ -1,0 +1,88 @@
+// What the link is doing, shown in one line and in which controls are usable, and
+// the operator's commands for the controller.
+#include <algorithm>
+
+#include "link/WireProtocol.h"
+#include "panel/IrisDeskDlg.h"
+
+namespace irisdesk {
+
+const char* LinkStateText(uint8_t state) {
+  switch (state) {
+    case LinkConnected: return "VRX-330 Controller Connected.";
+    case LinkNoFeedback: return "VRX-330 Controller Connected. No Feedback.";
+    case LinkNotConnected: return "VRX-330 Controller Not Connected.";
+    case LinkNotFound: return "VRX-330 Controller Not Found.";
+    default: return nullptr;
+  }
+}
+
+void CIrisDeskDlg::SetLinkState(uint8_t newState) {
+  if (linkState_.exchange(newState) == newState) return;
+  WindowWriter& w = Writer();
+  if (const char* text = LinkStateText(newState)) w.SetItemText(IDC_STATUS_LINE, text);
+  if (newState == LinkConnected) {
+    SetControlsEnabled(true);
+  } else {
+    SetControlsEnabled(false);
+    w.SetItemText(IDC_CURRENT_VALUE, "");
+  }
+}
+
+void CIrisDeskDlg::SetControlsEnabled(bool enabled) {
+  WindowWriter& w = Writer();
+  for (int id : {IDC_PRECISION_1MM, IDC_PRECISION_01MM, IDC_PRECISION_001MM, IDC_NEW_VALUE, IDC_SET_STOP,
+                 IDC_DIAPHRAGM_SLIDER})
+    w.EnableItem(id, enabled);
+}
+
+void CIrisDeskDlg::OnSetStop() {
+  if (window_.GetItemText(IDC_SET_STOP) != kCaptionSet) {
+    QueueStop();
+    return;
+  }
+  // Never ask the motor for more than its travel: a pasted or stored value can lie
+  // beyond the slider's range, and Set sends the slider's value.
+  const int32_t clamped = std::clamp(sliderPosition_, 0, kMaxSizeMm * precision_);
+  if (clamped != sliderPosition_) {
+    sliderPosition_ = clamped;
+    window_.SetSliderPosition(sliderPosition_);
+  }
+  ShowPositionInEntry();
+  // Zero is reached by initialising, which homes the diaphragm there.
+  if (targetMm_.load() != 0.0) QueueMove();
+  else QueueInit();
+}
+
+void CIrisDeskDlg::OnAutoConnectClicked() { autoConnect_ ^= 1; }
+
+void CIrisDeskDlg::QueueInit() {
+  if (!deviceHandle_.load()) return;
+  commandQueue_.PushFront(QueuedCommand::Make(kCodeInit, 0));
+}
+
+void CIrisDeskDlg::QueueMove() {
+  if (!deviceHandle_.load()) return;
+  commandQueue_.PushFront(QueuedCommand::Make(kCodeMove, MmToSteps(targetMm_.load())));
+}
+
+void CIrisDeskDlg::QueueStop() {
+  if (!deviceHandle_.load()) return;
+  commandQueue_.PushFront(QueuedCommand::Make(kCodeStop, 0));
+}
+
+void CIrisDeskDlg::DrainCommandQueue() {
+  while (const auto record = commandQueue_.TakeBack()) {
+    const Frame frame = record->ToFrame();
+    if (const FT_HANDLE handle = deviceHandle_.load()) {
+      bridge_.FT_Purge(handle, FT_PURGE_RX);
+      uint32_t written = 0;
+      bridge_.FT_Write(handle, frame.data(), kFrameSize, &written);  // a lost command is not retried
+    }
+    commandQueue_.ClearIfOverflowing();
+    // A stop leaves the rest for the next link.
+    if (Pause(kCommandSpacing)) return;
+  }
+}
+
+}  // namespace irisdesk

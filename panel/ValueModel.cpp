@@ -1,0 +1,75 @@
+// The wanted size, held four times in step: the slider, the entry text,
+// sliderPosition (precision units) and targetMm (mm).
+#include <algorithm>
+#include <limits>
+
+#include "link/WireProtocol.h"
+#include "panel/IrisDeskDlg.h"
+#include "settings/NumberText.h"
+
+namespace irisdesk {
+
+void CIrisDeskDlg::SetEntryText(const std::string& text) {
+  window_.SetItemText(IDC_NEW_VALUE, text);
+  // A toolkit reports only real changes; the model needs one on every set.
+  OnEntryChanged();
+}
+
+namespace {
+bool IsKnownPrecision(int p) { return p == 1 || p == 10 || p == 100; }
+}  // namespace
+
+void CIrisDeskDlg::ShowPositionInEntry() {
+  // Only the three known precisions have a format; any other leaves the entry empty.
+  std::string text;
+  if (IsKnownPrecision(precision_)) {
+    const double value = static_cast<double>(sliderPosition_) / precision_;
+    text = *CDecimalEditCtrl::FormatForPrecision(value, precision_);
+  }
+  SetEntryText(text);
+}
+
+void CIrisDeskDlg::OnEntryChanged() {
+  targetMm_ = TextToDouble(window_.GetItemText(IDC_NEW_VALUE));
+  if (!sliderDriven_) {
+    // A pasted huge value must not wrap to a negative position.
+    const uint32_t units = Round049(precision_ * targetMm_.load());
+    sliderPosition_ = static_cast<int32_t>(std::min<uint32_t>(units, std::numeric_limits<int32_t>::max()));
+    window_.SetSliderPosition(sliderPosition_);
+  }
+  sliderDriven_ = false;
+}
+
+void CIrisDeskDlg::OnSliderScroll(std::optional<int> scrollSource) {
+  if (!scrollSource || *scrollSource != IDC_DIAPHRAGM_SLIDER) return;
+  sliderPosition_ = window_.GetSliderPosition();
+  sliderDriven_ = true;
+  ShowPositionInEntry();
+}
+
+void CIrisDeskDlg::SelectPrecision(uint8_t newPrecision) {
+  if (precision_ == newPrecision) return;
+  const int from = precision_;
+  const int to = newPrecision;
+  if (IsKnownPrecision(from) && IsKnownPrecision(to)) {
+    // Keep the millimetre value as far as the new unit allows (truncating). A stored
+    // position can be anything, so scale in 64 bits and saturate.
+    int64_t scaled = sliderPosition_;
+    if (to > from) scaled *= to / from;
+    else scaled /= from / to;
+    sliderPosition_ = static_cast<int32_t>(std::clamp<int64_t>(
+        scaled, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
+  }
+  precision_ = newPrecision;
+  entry_.entryPrecision = newPrecision;
+  ApplySliderScale();
+}
+
+void CIrisDeskDlg::ApplySliderScale() {
+  window_.SetSliderRange(kMaxSizeMm * precision_);
+  window_.SetSliderTickFrequency(precision_);
+  window_.SetSliderPosition(sliderPosition_);
+  ShowPositionInEntry();
+}
+
+}  // namespace irisdesk
