@@ -59,20 +59,24 @@ void CIrisDeskDlg::Connect() {
   bridge_.FT_SetDataCharacteristics(handle, FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_NONE);
   stopEvent_.Reset();
   workerEnded_ = false;
-  try {
-    linkWorker_ = std::thread([this] { LinkWorkerMain(); });
-  } catch (const std::system_error&) {
-    // Without a worker nothing would ever poll: give the device back and say so.
-    CloseDevice();
-    window_.SetItemText(IDC_CONNECT, kCaptionConnect);
-    SetLinkState(LinkNotConnected);
-    return;
+  if (startWorker_) {
+    try {
+      linkWorker_ = std::thread([this] { LinkWorkerMain(); });
+    } catch (const std::system_error&) {
+      // Without a worker nothing would ever poll: give the device back and say so.
+      CloseDevice();
+      window_.SetItemText(IDC_CONNECT, kCaptionConnect);
+      SetLinkState(LinkNotConnected);
+      return;
+    }
   }
+  linkOpen_ = true;
   window_.EnableItem(IDC_PORT_LIST, false);
 }
 
 void CIrisDeskDlg::Disconnect() {
-  if (!linkWorker_.joinable()) return;
+  if (!linkOpen_) return;
+  linkOpen_ = false;
   EndWorker();
   // Everything the worker showed before it ended comes first.
   ApplyWorkerUpdates();
@@ -102,17 +106,22 @@ void CIrisDeskDlg::LinkWorkerMain() {
       SetLinkState(LinkNotConnected);
       break;
     }
+    bool goOn;
     try {
-      PollController();
+      goOn = RunOnePoll();
     } catch (...) {
       break;  // the panel keeps its last status; Disconnect still ends the link
     }
-    if (deviceLost_) {
-      OnDeviceLost();
-      break;
-    }
+    if (!goOn) break;
   }
   workerEnded_ = true;
+}
+
+bool CIrisDeskDlg::RunOnePoll() {
+  PollController();
+  if (!deviceLost_) return true;
+  OnDeviceLost();
+  return false;
 }
 
 void CIrisDeskDlg::OnDeviceLost() {

@@ -11,6 +11,7 @@ CIrisDeskDlg::CIrisDeskDlg(WindowOps& window, PanelEnvironment environment)
       bridge_(environment.bridge),
       clock_(environment.clock),
       executablePath_(std::move(environment.executablePath)),
+      startWorker_(environment.startWorker),
       deferred_(std::move(environment.wakeWindowThread)),
       windowThread_(std::this_thread::get_id()) {}
 
@@ -64,7 +65,7 @@ bool CIrisDeskDlg::OnInitDialog() {
 
 void CIrisDeskDlg::OnDestroy() {
   // Close the link first, so the settings describe a panel at rest.
-  if (linkWorker_.joinable()) Disconnect();
+  if (linkOpen_) Disconnect();
   CloseDevice();
   SaveSettings();
 }

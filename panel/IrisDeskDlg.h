@@ -53,6 +53,9 @@ struct PanelEnvironment {
   // Asks the window's thread to call ApplyWorkerUpdates soon; must not block.
   std::function<void()> wakeWindowThread;
   Clock& clock = RealClock();
+  // false: Connect starts no thread, and the caller plays the worker by calling
+  // RunOnePoll (tests that step time themselves).
+  bool startWorker = true;
 };
 
 class CIrisDeskDlg {
@@ -92,6 +95,9 @@ class CIrisDeskDlg {
   uint32_t EnumerateControllers();
   void ToggleConnection();
   void PollController();
+  // One turn of the worker after its wait: a poll, then the lost-device path if the
+  // device has gone. False when the worker ends.
+  bool RunOnePoll();
 
   // Read-only views for the shell and tests.
   CDecimalEditCtrl& entry() { return entry_; }
@@ -131,6 +137,7 @@ class CIrisDeskDlg {
   Bridge& bridge_;
   Clock& clock_;
   std::string executablePath_;
+  bool startWorker_;
   DeferredWindowWriter deferred_;
   const std::thread::id windowThread_;
   CDecimalEditCtrl entry_;
@@ -159,6 +166,7 @@ class CIrisDeskDlg {
   bool initPending_ = false;
 
   StopEvent stopEvent_;
+  bool linkOpen_ = false;  // Connect succeeded and no Disconnect since (window's thread)
   std::thread linkWorker_;
   std::atomic<bool> workerEnded_{false};
 };

@@ -1,0 +1,83 @@
+#pragma once
+// A panel on a fake window, with its settings file in a fresh temporary directory.
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "panel/IrisDeskDlg.h"
+#include "support/FakeWindow.h"
+
+namespace irisdesk::test {
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "irisdesk-test-XXXXXX").string();
+    path_ = ::mkdtemp(pattern.data());
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+inline std::string ReadFile(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+inline void WriteFile(const std::filesystem::path& p, const std::string& bytes) {
+  std::ofstream(p, std::ios::binary) << bytes;
+}
+
+struct PanelHarness {
+  TempDir dir;
+  FakeWindow window;
+  std::unique_ptr<CIrisDeskDlg> panel;
+
+  std::filesystem::path iniFile() const { return dir.path() / "vrx330.ini"; }
+  void WriteIni(const std::string& text) { WriteFile(iniFile(), text); }
+
+  CIrisDeskDlg& Start(Bridge& bridge, Clock& clock = RealClock()) {
+    panel = std::make_unique<CIrisDeskDlg>(
+        window, PanelEnvironment{bridge, (dir.path() / "irisdesk").string(), {}, clock});
+    panel->OnInitDialog();
+    return *panel;
+  }
+
+  // The operator edits the entry (a change the toolkit reports).
+  void Type(const std::string& text) {
+    window.texts[IDC_NEW_VALUE] = text;
+    panel->OnEntryChanged();
+  }
+  void Drag(int position) {
+    window.DragSlider(position);
+    panel->OnSliderScroll(IDC_DIAPHRAGM_SLIDER);
+  }
+
+  // Plays the window's thread: applies the worker's changes until `done` holds.
+  bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+      panel->ApplyWorkerUpdates();
+      if (done()) return true;
+      if (std::chrono::steady_clock::now() > end) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
+};
+
+}  // namespace irisdesk::test
