@@ -80,6 +80,10 @@ class CIrisDeskDlg {
   void OnEntryChanged();
   void OnSliderScroll(std::optional<int> scrollSource);
   void SelectPrecision(uint8_t newPrecision);
+  // The entry's keystrokes: whether a typed character goes in, and the clamp when a
+  // key is released.
+  bool OnEntryChar(char32_t ch);
+  void OnEntryKeyUp();
 
   // Link status and operator commands.
   void SetLinkState(uint8_t newState);

@@ -65,6 +65,12 @@ void CIrisDeskDlg::SelectPrecision(uint8_t newPrecision) {
   ApplySliderScale();
 }
 
+bool CIrisDeskDlg::OnEntryChar(char32_t ch) { return entry_.AcceptChar(ch, window_.GetItemText(IDC_NEW_VALUE)); }
+
+void CIrisDeskDlg::OnEntryKeyUp() {
+  if (const auto clamped = entry_.ClampOnKeyUp(window_.GetItemText(IDC_NEW_VALUE))) SetEntryText(*clamped);
+}
+
 void CIrisDeskDlg::ApplySliderScale() {
   window_.SetSliderRange(kMaxSizeMm * precision_);
   window_.SetSliderTickFrequency(precision_);

@@ -1,0 +1,110 @@
+#include "app/IrisDeskApp.h"
+
+#include <QApplication>
+#include <QSocketNotifier>
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "link/SerialBridge.h"
+#include "link/SimulatedBridge.h"
+#include "settings/SettingsFile.h"
+#include "shell/PanelWindow.h"
+
+namespace irisdesk {
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void OnTerminate(int) {
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
+}
+
+// SIGTERM (logout, shutdown) and SIGINT close the panel the ordinary way, so the link
+// is ended and the settings are saved, instead of killing the process mid-write.
+void CloseOnTermination(QDialog& panel) {
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) return;
+  auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &panel);
+  QObject::connect(notifier, &QSocketNotifier::activated, &panel, [&panel] {
+    char byte;
+    [[maybe_unused]] const ssize_t n = ::read(signalPipe[0], &byte, 1);
+    panel.reject();
+  });
+  struct sigaction action {};
+  action.sa_handler = OnTerminate;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+}
+
+}  // namespace
+
+CIrisDeskApp::Action CIrisDeskApp::ParseArguments(const std::vector<std::string>& args, std::string& bad) {
+  Action action = Action::RunReal;
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--help" || a == "-h") return Action::Help;
+    if (a == "--version") return Action::Version;
+    if (a == "--simulate") {
+      action = Action::RunSimulated;
+    } else {
+      bad = a;
+      return Action::BadUsage;
+    }
+  }
+  return action;
+}
+
+std::string CIrisDeskApp::HelpText(const std::string& program) {
+  return "Usage: " + program +
+         " [--simulate]\n"
+         "Control panel for the VRX-330 motorised iris diaphragm controller.\n\n"
+         "  --simulate   run on the built-in simulated VRX-330 instead of USB-serial bridges\n"
+         "  --help       show this help and exit\n"
+         "  --version    show the version and exit\n\n"
+         "Settings are kept in vrx330.ini beside the executable.\n";
+}
+
+int CIrisDeskApp::Run(int argc, char** argv) {
+  const std::vector<std::string> args(argv, argv + argc);
+  const std::string program = args.empty() ? "irisdesk" : args[0];
+  std::string bad;
+  const Action action = ParseArguments(args, bad);
+  switch (action) {
+    case Action::Help:
+      std::fputs(HelpText(program).c_str(), stdout);
+      return 0;
+    case Action::Version:
+      std::printf("%s %s\n", kProductName, kProductVersion);
+      return 0;
+    case Action::BadUsage:
+      std::fprintf(stderr, "%s: unknown option '%s'\nTry '%s --help'.\n", program.c_str(), bad.c_str(),
+                   program.c_str());
+      return 2;
+    case Action::RunReal:
+    case Action::RunSimulated:
+      break;
+  }
+
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("IrisDesk");
+  QApplication::setApplicationVersion(kProductVersion);
+  QApplication::setWindowIcon(ApplicationIcon());
+
+  std::unique_ptr<Bridge> bridge;
+  if (action == Action::RunSimulated) bridge = std::make_unique<SimulatedBridge>();
+  else bridge = std::make_unique<SerialBridge>();
+
+  std::string exe = RunningExecutablePath();
+  if (exe.empty()) exe = program;
+  PanelWindow panel(*bridge, exe);
+  CloseOnTermination(panel);
+  panel.exec();
+  return 0;
+}
+
+}  // namespace irisdesk

@@ -1,0 +1,6 @@
+#include "app/IrisDeskApp.h"
+
+int main(int argc, char** argv) {
+  irisdesk::CIrisDeskApp app;
+  return app.Run(argc, argv);
+}

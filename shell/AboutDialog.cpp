@@ -1,0 +1,34 @@
+#include "shell/AboutDialog.h"
+
+#include <QLabel>
+#include <QPushButton>
+
+#include "shell/PanelWindow.h"
+
+namespace irisdesk {
+
+CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
+  setWindowTitle("About IrisDesk");
+  setObjectName("aboutBox");
+  // Placed in the about box's own dialog units, like the panel.
+  const QFontMetrics fm(font());
+  const int bx = fm.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") / 52;
+  const int by = fm.height();
+  auto du = [&](int x, int y, int w, int h) { return QRect(x * bx / 4, y * by / 8, w * bx / 4, h * by / 8); };
+
+  auto* icon = new QLabel(this);
+  icon->setPixmap(ApplicationIcon().pixmap(32, 32));
+  icon->setGeometry(du(14, 14, 21, 20).topLeft().x(), du(14, 14, 21, 20).topLeft().y(), 32, 32);
+  auto* name = new QLabel("IrisDesk, Version 1.0", this);
+  name->setTextFormat(Qt::PlainText);
+  name->setGeometry(du(42, 14, 114, 8));
+  auto* line = new QLabel("Iris diaphragm control for the VRX-330", this);
+  line->setGeometry(du(42, 26, 124, 8));
+  auto* ok = new QPushButton("OK", this);
+  ok->setDefault(true);
+  ok->setGeometry(du(113, 41, 50, 14));
+  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+  setFixedSize(du(0, 0, 170, 62).size());
+}
+
+}  // namespace irisdesk

@@ -1,0 +1,260 @@
+// The real window, offscreen: the layout, the keys, the entry's filter, and a whole
+// session against the simulated controller.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QElapsedTimer>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QRadioButton>
+#include <QSlider>
+#include <QTest>
+#include <QTimer>
+
+#include "link/SimulatedBridge.h"
+#include "shell/PanelWindow.h"
+#include "support/PanelHarness.h"
+
+namespace irisdesk {
+namespace {
+
+using namespace std::chrono_literals;
+
+class GuiTest : public ::testing::Test {
+ protected:
+  SimulatedBridge bridge;
+  test::TempDir dir;
+  std::unique_ptr<PanelWindow> window;
+
+  std::filesystem::path Ini() const { return dir.path() / "vrx330.ini"; }
+  PanelWindow& Open() {
+    window = std::make_unique<PanelWindow>(bridge, (dir.path() / "irisdesk").string());
+    window->show();
+    QApplication::setActiveWindow(window.get());
+    EXPECT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    return *window;
+  }
+  template <typename W = QWidget>
+  W* Get(int id) {
+    return qobject_cast<W*>(window->Control(id));
+  }
+  QLineEdit* Entry() { return Get<QLineEdit>(IDC_NEW_VALUE); }
+  QString Text(int id) { return QString::fromStdString(window->GetItemText(id)); }
+  bool WaitFor(const std::function<bool()>& done, int ms = 10000) { return QTest::qWaitFor(done, ms); }
+};
+
+TEST_F(GuiTest, ControlsMatchTheLayout) {
+  Open();
+  const struct {
+    int id;
+    const char* text;
+    bool visible;
+    bool enabled;
+    int x, y, w, h;
+  } layout[] = {
+      {IDC_CONNECT, "Connect", true, true, 224, 20, 59, 13},
+      {IDC_STATUS_LINE, "", true, true, 7, 40, 212, 12},
+      {IDC_NEW_VALUE, "0", true, false, 236, 87, 39, 12},
+      {IDOK, "OK", false, true, 157, 9, 50, 14},
+      {IDCANCEL, "Cancel", false, true, 104, 7, 50, 14},
+      {IDC_DIAPHRAGM_SLIDER, "", true, false, 84, 80, 150, 28},
+      {IDC_PRECISION_1MM, "1 mm", true, false, 21, 80, 43, 8},
+      {IDC_PRECISION_01MM, "0.1 mm", true, false, 21, 100, 43, 8},
+      {IDC_PRECISION_001MM, "0.01 mm", true, false, 21, 120, 43, 8},
+      {IDC_SCALE_MIN, "0", true, true, 91, 109, 14, 8},
+      {IDC_SCALE_MAX, "14", true, true, 221, 109, 14, 8},
+      {IDC_SET_STOP, "Set", true, false, 236, 108, 40, 25},
+      {IDC_CURRENT_VALUE, "", true, true, 139, 121, 39, 12},
+      {IDC_INIT, "Init", false, true, 297, 68, 40, 14},
+      {IDC_GOTO_14MM, "14mm", false, true, 299, 92, 35, 11},
+      {IDC_PORT_LIST, "VRX-330 Simulator", true, true, 7, 20, 212, 13},
+      {IDC_AUTOCONNECT, "Autoconnect\non Startup", true, true, 225, 36, 53, 17},
+  };
+  for (const auto& c : layout) {
+    SCOPED_TRACE(c.id);
+    QWidget* w = window->Control(c.id);
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(Text(c.id), c.text);
+    EXPECT_EQ(w->isVisible(), c.visible);
+    EXPECT_EQ(w->isEnabled(), c.enabled);
+    const QRect expected = window->DialogUnitsToPixels(c.x, c.y, c.w, c.h);
+    EXPECT_EQ(w->pos(), expected.topLeft());
+    EXPECT_EQ(w->height(), expected.height());
+    EXPECT_GE(w->width(), expected.width());
+    EXPECT_TRUE(window->rect().contains(w->geometry())) << "outside the window";
+  }
+  EXPECT_EQ(window->windowTitle(), "Kavro VRX-330 Control v1.0");
+  EXPECT_EQ(window->size(), window->DialogUnitsToPixels(0, 0, 351, 148).size());
+  EXPECT_EQ(window->minimumSize(), window->maximumSize());  // fixed size
+  EXPECT_TRUE(Get<QRadioButton>(IDC_PRECISION_1MM)->isChecked());
+  EXPECT_FALSE(window->windowIcon().isNull());
+  const auto* logo = window->findChild<QLabel*>("logo");
+  ASSERT_NE(logo, nullptr);
+  EXPECT_EQ(logo->pixmap().size(), QSize(76, 90));
+}
+
+TEST_F(GuiTest, PrecisionButtonsFormOneGroupOutsideTheTabChain) {
+  Open();
+  for (int id : {IDC_PRECISION_1MM, IDC_PRECISION_01MM, IDC_PRECISION_001MM}) window->EnableItem(id, true);
+  QTest::mouseClick(Get(IDC_PRECISION_01MM), Qt::LeftButton);
+  EXPECT_TRUE(Get<QRadioButton>(IDC_PRECISION_01MM)->isChecked());
+  EXPECT_FALSE(Get<QRadioButton>(IDC_PRECISION_1MM)->isChecked());
+  EXPECT_EQ(window->panel().precision(), 10);
+
+  window->EnableItem(IDC_NEW_VALUE, true);
+  window->EnableItem(IDC_DIAPHRAGM_SLIDER, true);
+  Get(IDC_CONNECT)->setFocus();
+  for (int i = 0; i < 12; ++i) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(qobject_cast<QRadioButton*>(QApplication::focusWidget()), nullptr)
+        << "tab stopped on a radio after " << i << " " << QApplication::focusWidget()->objectName().toStdString();
+  }
+}
+
+TEST_F(GuiTest, TypingFollowsTheEntryRulesAtEachPrecision) {
+  Open();
+  const struct {
+    int precisionId;
+    const char* typed;
+    const char* shown;
+  } cases[] = {
+      {IDC_PRECISION_01MM, "1.2.3", "1.23"},   {IDC_PRECISION_1MM, "1.5", "14"},
+      {IDC_PRECISION_01MM, "15", "14.0"},      {IDC_PRECISION_001MM, "15", "14.00"},
+      {IDC_PRECISION_1MM, "14", "14"},         {IDC_PRECISION_01MM, "-3a .4", "3.4"},
+      {IDC_PRECISION_01MM, "3.14159", "3.14159"},
+  };
+  for (int id : {IDC_PRECISION_1MM, IDC_PRECISION_01MM, IDC_PRECISION_001MM, IDC_NEW_VALUE})
+    window->EnableItem(id, true);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.typed);
+    QTest::mouseClick(Get(c.precisionId), Qt::LeftButton);
+    Entry()->clear();
+    window->panel().OnEntryChanged();
+    QTest::keyClicks(Entry(), c.typed);
+    EXPECT_EQ(Entry()->text(), c.shown);
+    EXPECT_DOUBLE_EQ(window->panel().targetMm(), QString(c.shown).toDouble());
+  }
+}
+
+TEST_F(GuiTest, ShortcutsThatTypeControlCharactersDoNothing) {
+  Open();
+  window->EnableItem(IDC_NEW_VALUE, true);
+  QApplication::clipboard()->setText("9");
+  Entry()->clear();
+  QTest::keyClicks(Entry(), "12");
+  Entry()->selectAll();
+  for (Qt::Key key : {Qt::Key_V, Qt::Key_X, Qt::Key_Z, Qt::Key_C})
+    QTest::keyClick(Entry(), key, Qt::ControlModifier);
+  EXPECT_EQ(Entry()->text(), "12");
+  QTest::keyClick(Entry(), Qt::Key_Backspace);
+  EXPECT_EQ(Entry()->text(), "");
+}
+
+TEST_F(GuiTest, SliderAndEntryStayInStep) {
+  Open();
+  for (int id : {IDC_PRECISION_01MM, IDC_NEW_VALUE, IDC_DIAPHRAGM_SLIDER}) window->EnableItem(id, true);
+  QTest::mouseClick(Get(IDC_PRECISION_01MM), Qt::LeftButton);
+  auto* slider = Get<QSlider>(IDC_DIAPHRAGM_SLIDER);
+  EXPECT_EQ(slider->maximum(), 140);
+  slider->setFocus();
+  for (int i = 0; i < 3; ++i) QTest::keyClick(slider, Qt::Key_Right);
+  EXPECT_EQ(Entry()->text(), "0.3");
+  QTest::keyClick(slider, Qt::Key_End);
+  EXPECT_EQ(Entry()->text(), "14.0");
+  Entry()->clear();
+  QTest::keyClicks(Entry(), "2.35");
+  EXPECT_EQ(slider->value(), 24);
+  EXPECT_EQ(Entry()->text(), "2.35");  // the slider does not write back while typing
+}
+
+TEST_F(GuiTest, EnterLeavesThePanelOpenAndEscapeClosesItSavingSettings) {
+  Open();
+  window->EnableItem(IDC_NEW_VALUE, true);
+  Entry()->setFocus();
+  QTest::keyClick(Entry(), Qt::Key_Return);
+  QTest::keyClick(window.get(), Qt::Key_Enter);
+  EXPECT_TRUE(window->isVisible());
+  QTest::keyClick(Entry(), Qt::Key_Escape);
+  EXPECT_FALSE(window->isVisible());
+  EXPECT_EQ(test::ReadFile(Ini()), "[settings]\r\nDiaphragm Precision=1\r\nLast Diaphragm Value=0\r\nAuto Connect=0\r\n");
+}
+
+TEST_F(GuiTest, AboutBoxOpensFromTheContextMenu) {
+  Open();
+  QString aboutTitle;
+  QString aboutText;
+  QTimer::singleShot(50, [&] {
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(menu->actions().value(0)->text(), "&About IrisDesk...");
+    QTimer::singleShot(50, [&] {
+      QWidget* about = QApplication::activeModalWidget();
+      ASSERT_NE(about, nullptr);
+      aboutTitle = about->windowTitle();
+      for (auto* l : about->findChildren<QLabel*>()) aboutText += l->text() + "|";
+      about->close();
+    });
+    menu->actions().value(0)->trigger();
+    menu->close();
+  });
+  QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), window->mapToGlobal(QPoint(5, 5)));
+  QApplication::sendEvent(window.get(), &event);
+  EXPECT_EQ(aboutTitle, "About IrisDesk");
+  EXPECT_TRUE(aboutText.contains("IrisDesk, Version 1.0"));
+  EXPECT_TRUE(window->isVisible());
+}
+
+TEST_F(GuiTest, WholeSessionOnTheSimulatedController) {
+  test::WriteFile(Ini(), "[settings]\r\nAuto Connect=1\r\n");
+  Open();
+  ASSERT_TRUE(WaitFor([&] { return Text(IDC_STATUS_LINE) == "VRX-330 Controller Connected."; }));
+  EXPECT_EQ(Text(IDC_CONNECT), "Disconnect");
+  EXPECT_FALSE(Get(IDC_PORT_LIST)->isEnabled());
+  // Powered up unhomed: the panel initialises it, the button is disabled meanwhile.
+  ASSERT_TRUE(WaitFor([&] { return !Get(IDC_SET_STOP)->isEnabled(); }));
+  ASSERT_TRUE(WaitFor([&] { return Get(IDC_SET_STOP)->isEnabled() && Text(IDC_CURRENT_VALUE) == "0.00"; }));
+
+  QTest::mouseClick(Get(IDC_PRECISION_01MM), Qt::LeftButton);
+  Entry()->clear();
+  QTest::keyClicks(Entry(), "2.5");
+  QTest::mouseClick(Get(IDC_SET_STOP), Qt::LeftButton);
+  ASSERT_TRUE(WaitFor([&] { return Text(IDC_SET_STOP) == "Stop"; }));
+  EXPECT_FALSE(Entry()->isEnabled());
+  ASSERT_TRUE(WaitFor([&] { return Text(IDC_SET_STOP) == "Set"; }));
+  EXPECT_EQ(Text(IDC_CURRENT_VALUE), "2.50");
+
+  QElapsedTimer timer;
+  timer.start();
+  QTest::mouseClick(Get(IDC_CONNECT), Qt::LeftButton);
+  ASSERT_TRUE(WaitFor([&] { return Text(IDC_STATUS_LINE) == "VRX-330 Controller Not Connected."; }));
+  EXPECT_LT(timer.elapsed(), 1500);
+  EXPECT_EQ(Text(IDC_CONNECT), "Connect");
+  EXPECT_TRUE(Get(IDC_PORT_LIST)->isEnabled());
+  EXPECT_FALSE(Get(IDC_SET_STOP)->isEnabled());
+  EXPECT_FALSE(bridge.IsOpen());
+}
+
+TEST_F(GuiTest, ClosingWithALiveLinkStopsItFirst) {
+  test::WriteFile(Ini(), "[settings]\r\nAuto Connect=1\r\nDiaphragm Precision=100\r\n");
+  Open();
+  ASSERT_TRUE(WaitFor([&] { return Text(IDC_STATUS_LINE) == "VRX-330 Controller Connected."; }));
+  window->close();
+  EXPECT_FALSE(bridge.IsOpen());
+  EXPECT_FALSE(window->panel().workerRunning());
+  EXPECT_NE(test::ReadFile(Ini()).find("Diaphragm Precision=100"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace irisdesk
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
