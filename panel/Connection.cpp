@@ -35,6 +35,10 @@ uint32_t CIrisDeskDlg::EnumerateControllers() {
   return count;
 }
 
+void CIrisDeskDlg::OnPortListDropDown() {
+  if (!linkOpen_) EnumerateControllers();
+}
+
 void CIrisDeskDlg::ToggleConnection() {
   if (window_.GetItemText(IDC_CONNECT) == kCaptionConnect) Connect();
   else Disconnect();
@@ -46,6 +50,9 @@ void CIrisDeskDlg::Connect() {
   CloseDevice();
   ApplyWorkerUpdates();
 
+  // A list emptied by a lost device would otherwise need a restart once the device is
+  // back: look again before giving up.
+  if (window_.GetItemText(IDC_PORT_LIST).empty()) EnumerateControllers();
   const std::string description = window_.GetItemText(IDC_PORT_LIST);
   FT_HANDLE handle = nullptr;
   if (bridge_.FT_OpenEx(description.c_str(), FT_OPEN_BY_DESCRIPTION, &handle) != FT_OK || !handle) {

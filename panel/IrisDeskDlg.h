@@ -97,6 +97,8 @@ class CIrisDeskDlg {
 
   // Connection and poll cycle.
   uint32_t EnumerateControllers();
+  // The operator opens the port list: list the devices present now, unless linked.
+  void OnPortListDropDown();
   void ToggleConnection();
   void PollController();
   // One turn of the worker after its wait: a poll, then the lost-device path if the

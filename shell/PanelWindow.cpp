@@ -19,6 +19,21 @@
 static void LoadIrisDeskResources() { Q_INIT_RESOURCE(irisdesk); }
 
 namespace irisdesk {
+namespace {
+
+// The port list, which asks for a fresh look at the devices each time it opens.
+class PortListBox final : public QComboBox {
+ public:
+  using QComboBox::QComboBox;
+  std::function<void()> aboutToOpen;
+
+  void showPopup() override {
+    if (aboutToOpen) aboutToOpen();
+    QComboBox::showPopup();
+  }
+};
+
+}  // namespace
 
 QIcon ApplicationIcon() {
   static const bool loaded = (LoadIrisDeskResources(), true);
@@ -115,7 +130,7 @@ void PanelWindow::BuildControls() {
   auto* current = Add(IDC_CURRENT_VALUE, lineEdit(Qt::AlignCenter, true), 139, 121, 39, 12);
   auto* init = Add(IDC_INIT, button("Init"), 297, 68, 40, 14);
   auto* goto14 = Add(IDC_GOTO_14MM, button("14mm"), 299, 92, 35, 11);
-  portList_ = Add(IDC_PORT_LIST, new QComboBox(this), 7, 20, 212, 13);
+  portList_ = Add(IDC_PORT_LIST, new PortListBox(this), 7, 20, 212, 13);
   Add(-1, new QLabel(" VRX-330 Controller Port", this), 7, 7, 121, 8);
   auto* autoConnect = Add(IDC_AUTOCONNECT, new QCheckBox("Autoconnect\non Startup", this), 225, 36, 53, 17);
   auto* currentLabel = Add(-1, new QLabel("Current", this), 139, 109, 39, 8);
@@ -155,6 +170,7 @@ void PanelWindow::RouteEvents() {
   auto onClick = [this](int id, auto handler) {
     connect(static_cast<QAbstractButton*>(controls_[id]), &QAbstractButton::clicked, this, handler);
   };
+  static_cast<PortListBox*>(portList_)->aboutToOpen = [p] { p->OnPortListDropDown(); };
   onClick(IDC_SET_STOP, [p] { p->OnSetStop(); });
   onClick(IDC_INIT, [p] { p->QueueInit(); });
   onClick(IDC_CONNECT, [p] { p->ToggleConnection(); });

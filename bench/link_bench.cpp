@@ -1,0 +1,190 @@
+// Timing and resource figures of the link, against the simulated controller and a
+// pseudo-terminal: disconnect latency, poll period, Set-to-frame latency, and the CPU
+// a connected panel uses while nothing happens. Prints one table; no pass/fail.
+#include <pty.h>
+#include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <numeric>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "link/SerialBridge.h"
+#include "link/SimulatedBridge.h"
+#include "panel/IrisDeskDlg.h"
+#include "support/FakeWindow.h"
+
+using namespace irisdesk;
+using namespace std::chrono_literals;
+using Ms = std::chrono::duration<double, std::milli>;
+
+namespace {
+
+double CpuSeconds() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+struct Stats {
+  double mean, median, p95, min, max;
+};
+Stats Summarise(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  const double mean = std::accumulate(v.begin(), v.end(), 0.0) / static_cast<double>(v.size());
+  return {mean, v[v.size() / 2], v[std::min(v.size() - 1, v.size() * 95 / 100)], v.front(), v.back()};
+}
+void Row(const char* what, const Stats& s, const char* limit) {
+  std::printf("%-34s mean %7.2f  median %7.2f  p95 %7.2f  min %7.2f  max %7.2f ms   (%s)\n", what, s.mean, s.median,
+              s.p95, s.min, s.max, limit);
+}
+
+// A panel on a fake window; this thread plays the window's thread.
+struct Rig {
+  test::FakeWindow window;
+  std::string dir = std::filesystem::temp_directory_path() / ("irisdesk-bench-" + std::to_string(getpid()));
+  std::unique_ptr<CIrisDeskDlg> panel;
+  explicit Rig(Bridge& bridge) {
+    std::filesystem::create_directories(dir);
+    panel = std::make_unique<CIrisDeskDlg>(window, PanelEnvironment{bridge, dir + "/irisdesk", {}});
+    panel->OnInitDialog();
+  }
+  ~Rig() {
+    panel.reset();
+    std::filesystem::remove_all(dir);
+  }
+  bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+      panel->ApplyWorkerUpdates();
+      if (done()) return true;
+      std::this_thread::sleep_for(2ms);
+    }
+    return false;
+  }
+  void Idle(std::chrono::milliseconds d) {
+    // The window's thread at rest: it wakes only to apply what the worker posted.
+    const auto end = std::chrono::steady_clock::now() + d;
+    while (std::chrono::steady_clock::now() < end) {
+      std::this_thread::sleep_for(50ms);
+      panel->ApplyWorkerUpdates();
+    }
+  }
+  bool Connected() { return window.Text(IDC_STATUS_LINE) == "VRX-330 Controller Connected."; }
+};
+
+void DisconnectLatency() {
+  SimulatedBridge bridge;
+  Rig rig(bridge);
+  std::mt19937 rng(3);
+  std::vector<double> took;
+  for (int i = 0; i < 30; ++i) {
+    rig.panel->ToggleConnection();
+    rig.PumpUntil([&] { return rig.Connected(); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(rng() % 300));  // any phase of the poll
+    const auto t0 = std::chrono::steady_clock::now();
+    rig.panel->ToggleConnection();
+    took.push_back(Ms(std::chrono::steady_clock::now() - t0).count());
+  }
+  Row("disconnect latency (30 cycles)", Summarise(took), "target < 150 ms; a 3000 ms wait allowed");
+}
+
+void PollPeriodAndSetLatency() {
+  SimulatedBridge bridge;
+  Rig rig(bridge);
+  rig.panel->ToggleConnection();
+  rig.PumpUntil([&] { return rig.Connected() && rig.window.IsEnabled(IDC_SET_STOP); });
+  rig.Idle(3s);
+  std::vector<double> periods;
+  TimePoint last{};
+  for (const auto& f : bridge.controller().ReceivedFrames()) {
+    if (std::string_view(reinterpret_cast<const char*>(f.frame.data()) + 6, 3) != "PSG") continue;
+    if (last != TimePoint{}) periods.push_back(Ms(f.at - last).count());
+    last = f.at;
+  }
+  Row("poll period (answering controller)", Summarise(periods), "120 ms wait + exchange (~18 ms)");
+
+  // Set-to-frame: click to the moment the MSP frame is written (its last byte lands
+  // one frame time, 8.3 ms, later at the controller).
+  std::vector<double> latency;
+  std::mt19937 rng(5);
+  const Duration frameTime = SimulatedController::kByteTime * 16;
+  for (int i = 0; i < 25; ++i) {
+    rig.PumpUntil([&] { return rig.window.Text(IDC_SET_STOP) == "Set" && rig.window.IsEnabled(IDC_SET_STOP); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(rng() % 150));
+    rig.window.texts[IDC_NEW_VALUE] = std::to_string(1 + i % 10) + ".5";
+    rig.panel->OnEntryChanged();
+    const uint32_t steps = MmToSteps(1 + i % 10 + 0.5);
+    const TimePoint clicked = std::chrono::steady_clock::now();
+    rig.panel->OnSetStop();
+    TimePoint sent{};
+    rig.PumpUntil([&] {
+      for (const auto& f : bridge.controller().ReceivedFrames())
+        if (f.at > clicked && std::string_view(reinterpret_cast<const char*>(f.frame.data()) + 6, 3) == "MSP" &&
+            ReadBigEndian32(f.frame.data() + 9) == steps) {
+          sent = f.at - frameTime;
+          return true;
+        }
+      return false;
+    });
+    latency.push_back(Ms(sent - clicked).count());
+  }
+  Row("Set-to-frame latency (25 clicks)", Summarise(latency), "waits for the next poll: 0 to ~140 ms");
+}
+
+void IdleCpu(const char* what, SimulatorFaults faults, bool connect) {
+  SimulatedBridge bridge;
+  bridge.controller().SetFaults(faults);
+  Rig rig(bridge);
+  if (connect) {
+    rig.panel->ToggleConnection();
+    rig.Idle(3s);  // past the automatic initialisation
+  }
+  const double cpu0 = CpuSeconds();
+  const auto t0 = std::chrono::steady_clock::now();
+  rig.Idle(10s);
+  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  const double cpu = CpuSeconds() - cpu0;
+  std::printf("%-34s %6.3f s CPU in %5.1f s wall = %5.2f%% of one core, %5.2f s per minute   (target < 1%%)\n", what,
+              cpu, wall, 100 * cpu / wall, 60 * cpu / wall);
+}
+
+void SerialWaitCpu() {
+  // A silent controller on a real tty: every poll waits out the whole 200 ms window.
+  int master = -1, slave = -1;
+  char name[256] = {};
+  termios raw{};
+  cfmakeraw(&raw);
+  if (openpty(&master, &slave, name, &raw, nullptr) != 0) return;
+  SerialBridge bridge([&] { return std::vector<SerialPortInfo>{{"VRX-330", name}}; });
+  Rig rig(bridge);
+  rig.panel->ToggleConnection();
+  const double cpu0 = CpuSeconds();
+  const auto t0 = std::chrono::steady_clock::now();
+  rig.Idle(10s);
+  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  const double cpu = CpuSeconds() - cpu0;
+  std::printf("%-34s %6.3f s CPU in %5.1f s wall = %5.2f%% of one core (reply waits %4.1f s of it)\n",
+              "serial tty, silent controller", cpu, wall, 100 * cpu / wall, wall * 200.0 / 320.0);
+  rig.panel->ToggleConnection();
+  close(master);
+  close(slave);
+}
+
+}  // namespace
+
+int main() {
+  std::printf("IrisDesk link figures (%u cores)\n", std::thread::hardware_concurrency());
+  DisconnectLatency();
+  PollPeriodAndSetLatency();
+  IdleCpu("CPU, connected, answering", {}, true);
+  IdleCpu("CPU, connected, silent controller", {.silent = true}, true);
+  IdleCpu("CPU, not connected", {}, false);
+  SerialWaitCpu();
+}
