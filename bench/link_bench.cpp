@@ -118,9 +118,9 @@ void PollPeriodAndSetLatency() {
   for (int i = 0; i < 25; ++i) {
     rig.PumpUntil([&] { return rig.window.Text(IDC_SET_STOP) == "Set" && rig.window.IsEnabled(IDC_SET_STOP); });
     std::this_thread::sleep_for(std::chrono::milliseconds(rng() % 150));
-    rig.window.texts[IDC_NEW_VALUE] = std::to_string(1 + i % 10) + ".5";
+    rig.window.texts[IDC_NEW_VALUE] = std::to_string(1 + i % 10);
     rig.panel->OnEntryChanged();
-    const uint32_t steps = MmToSteps(1 + i % 10 + 0.5);
+    const uint32_t steps = MmToSteps(1 + i % 10);
     const TimePoint clicked = std::chrono::steady_clock::now();
     rig.panel->OnSetStop();
     TimePoint sent{};
