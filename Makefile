@@ -3,8 +3,10 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
+FUZZ_SECONDS ?= 30
+SOAK_SECONDS ?= 30
 
-.PHONY: run test deps build clean
+.PHONY: run test deps build clean check-asan check-tsan fuzz bench
 
 run: build
 	./$(BUILD)/irisdesk --simulate
@@ -19,5 +21,32 @@ build: deps
 	@[ -f $(BUILD)/CMakeCache.txt ] || cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j$(JOBS)
 
+# The core and its tests under AddressSanitizer + UndefinedBehaviorSanitizer.
+check-asan: deps
+	@[ -f build-asan/CMakeCache.txt ] || cmake -S . -B build-asan -DIRISDESK_GUI=OFF -DIRISDESK_BENCH=OFF \
+	  -DIRISDESK_SANITIZE=address,undefined
+	cmake --build build-asan -j$(JOBS)
+	cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --output-on-failure -j$(JOBS)
+
+# The core and its tests under ThreadSanitizer, then the fault soak.
+check-tsan: deps
+	@[ -f build-tsan/CMakeCache.txt ] || cmake -S . -B build-tsan -DIRISDESK_GUI=OFF -DIRISDESK_BENCH=OFF \
+	  -DIRISDESK_SANITIZE=thread
+	cmake --build build-tsan -j$(JOBS)
+	cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --output-on-failure -j$(JOBS)
+	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ./soak_test --soak-seconds=$(SOAK_SECONDS)
+
+# Each libFuzzer target for FUZZ_SECONDS, from a copy of its seed corpus.
+fuzz: deps
+	@[ -f build-fuzz/CMakeCache.txt ] || CC=clang CXX=clang++ cmake -S . -B build-fuzz -DIRISDESK_GUI=OFF \
+	  -DIRISDESK_BENCH=OFF -DIRISDESK_FUZZ=ON -DIRISDESK_SANITIZE=address,undefined
+	cmake --build build-fuzz -j$(JOBS) --target fuzz_reply fuzz_ini fuzz_numbers fuzz_entry
+	./tools/run-fuzz.sh $(FUZZ_SECONDS)
+
+bench: build
+	./$(BUILD)/link_bench
+	QT_QPA_PLATFORM=offscreen ./$(BUILD)/startup_bench
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) build-asan build-tsan build-fuzz

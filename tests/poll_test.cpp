@@ -162,7 +162,9 @@ TEST_F(PollTest, StrayBytesBeforeTheReplyGetItDroppedAfterConnected) {
 }
 
 TEST_F(PollTest, WrongHeaderOrCodeIsIgnoredAfterConnected) {
-  for (const auto& [header, code] : {std::pair{"QTRX", "PSG"}, std::pair{"qtrx", "STP"}}) {
+  for (const auto& wrong : {std::pair{"QTRX", "PSG"}, std::pair{"qtrx", "STP"}}) {
+    const char* header = wrong.first;
+    const char* code = wrong.second;
     test::PanelHarness fresh;
     fresh.panel = std::make_unique<CIrisDeskDlg>(
         fresh.window, PanelEnvironment{bridge, (fresh.dir.path() / "x").string(), {}, clock, false});

@@ -1,0 +1,53 @@
+// Whatever bytes the bridge offers after a status request, in whatever pieces and at
+// whatever time: the poll must neither crash nor hang, and must keep its counters and
+// its queue within bounds. Input: chunks of [length % 65][delay ms][bytes...].
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+
+#include "panel/IrisDeskDlg.h"
+#include "support/FakeWindow.h"
+#include "support/ScriptedBridge.h"
+
+using namespace irisdesk;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const std::string exe = (std::filesystem::temp_directory_path() / "irisdesk-fuzz-none" / "x").string();
+  ManualClock clock;
+  test::ScriptedBridge bridge(clock);
+  test::FakeWindow window;
+  CIrisDeskDlg panel(window, PanelEnvironment{bridge, exe, {}, clock, false});
+  panel.OnInitDialog();
+  panel.ToggleConnection();
+  window.texts[IDC_NEW_VALUE] = "5";
+  panel.OnEntryChanged();
+
+  size_t at = 0;
+  while (at + 2 <= size) {
+    const size_t length = std::min<size_t>(data[at] % 65, size - at - 2);
+    const auto delay = std::chrono::milliseconds(data[at + 1]);
+    std::vector<uint8_t> bytes(data + at + 2, data + at + 2 + length);
+    at += 2 + length;
+    bridge.onStatusRequest = [&] {
+      // Split the offer in two pieces, the second 40 ms after the first.
+      const size_t half = bytes.size() / 2;
+      return std::vector<test::Arrival>{{delay, {bytes.begin(), bytes.begin() + static_cast<long>(half)}},
+                                        {delay + std::chrono::milliseconds(40), {bytes.begin() + static_cast<long>(half), bytes.end()}}};
+    };
+    clock.Advance(kPollInterval);
+    if ((data[at - 1] & 0x0F) == 0x0F) panel.OnSetStop();
+    panel.RunOnePoll();
+    if (panel.missedReplies() < 0 || panel.missedReplies() > kMissesBeforeNoFeedback) std::abort();
+    if (panel.commandQueue().Size() > 4) std::abort();  // at most an INT and a MSP wait per poll
+    const uint8_t state = panel.linkState();
+    if (state > LinkNotFound && state != LinkUnset) std::abort();
+  }
+  // And every 16-byte window of the input as a reply on its own.
+  for (size_t i = 0; i + kFrameSize <= size; ++i) {
+    const auto reply = DecodeStatusReply(std::span<const uint8_t, kFrameSize>(data + i, kFrameSize));
+    if (reply && (data[i] != 'q' || data[i + 6] != 'P')) std::abort();
+  }
+  return 0;
+}
