@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (int i = 0; i < 3; ++i)
     if (!settings.WriteSettingInt(kSettingsSection, keys[i], values[i])) std::abort();
   for (int i = 0; i < 3; ++i)
-    if (settings.ReadSettingInt(kSettingsSection, keys[i], values[i] + 1) != values[i]) std::abort();
+    if (settings.ReadSettingInt(kSettingsSection, keys[i], values[i] ^ 1) != values[i]) std::abort();
 
   // Lines that cannot hold a key (no '=') are never changed, dropped or reordered.
   std::ifstream in(file, std::ios::binary);

@@ -36,7 +36,9 @@ uint32_t CIrisDeskDlg::EnumerateControllers() {
 }
 
 void CIrisDeskDlg::OnPortListDropDown() {
-  if (!linkOpen_) EnumerateControllers();
+  if (deviceHandle_.load()) return;  // the list belongs to the live link
+  ApplyWorkerUpdates();  // a worker that ended on a lost device may have listed last
+  EnumerateControllers();
 }
 
 void CIrisDeskDlg::ToggleConnection() {

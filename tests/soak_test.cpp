@@ -2,10 +2,9 @@
 // connects and disconnects on the window's thread while the worker polls a simulated
 // controller that goes silent, answers late, short or garbled, and is unplugged and
 // plugged back. Run briefly by ctest; longer with --soak-seconds=N (and under
-// ThreadSanitizer in CI).
+// ThreadSanitizer in CI). A deadlock shows as the run's time limit expiring.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -25,36 +24,6 @@ int soakSeconds = 4;
 bool soakFaults = true;
 unsigned soakSeed = 1;
 
-// Aborts the run if the window's thread stops making progress: a deadlock.
-class Watchdog {
- public:
-  Watchdog() : thread_([this] { Watch(); }) {}
-  ~Watchdog() {
-    done_ = true;
-    thread_.join();
-  }
-  void Pet() { ++beats_; }
-
- private:
-  void Watch() {
-    unsigned last = beats_;
-    auto since = std::chrono::steady_clock::now();
-    while (!done_) {
-      std::this_thread::sleep_for(100ms);
-      if (beats_ != last) {
-        last = beats_;
-        since = std::chrono::steady_clock::now();
-      } else if (std::chrono::steady_clock::now() - since > 20s) {
-        std::fprintf(stderr, "soak: the window's thread has been stuck for 20 s\n");
-        std::abort();
-      }
-    }
-  }
-  std::atomic<bool> done_{false};
-  std::atomic<unsigned> beats_{0};
-  std::thread thread_;
-};
-
 TEST(Soak, RandomOperatorAndLineFaults) {
   SimulatedBridge bridge;
   test::PanelHarness h;
@@ -65,10 +34,8 @@ TEST(Soak, RandomOperatorAndLineFaults) {
   struct {
     int faults = 0, connects = 0, disconnects = 0, sets = 0, stops = 0, unplugs = 0, polls = 0;
   } n;
-  Watchdog watchdog;
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(soakSeconds);
   while (std::chrono::steady_clock::now() < end) {
-    watchdog.Pet();
     p.ApplyWorkerUpdates();
     const auto clickable = [&](int id) { return h.window.IsEnabled(id); };
     switch (rng() % 10) {
