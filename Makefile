@@ -9,6 +9,7 @@ SOAK_SECONDS ?= 30
 .PHONY: run test deps build clean check-asan check-tsan fuzz bench
 
 run: build
+	@[ -n "$$DISPLAY$$WAYLAND_DISPLAY" ] || echo "No display here: run 'make run' in a desktop session (or: xvfb-run ./$(BUILD)/irisdesk --simulate)."
 	./$(BUILD)/irisdesk --simulate
 
 test: build

@@ -92,6 +92,9 @@ struct SerialBridge::Port {
   }
 };
 
+SerialBridge::SerialBridge(std::string sysRoot, std::string devRoot)
+    : lister_([sys = std::move(sysRoot), dev = std::move(devRoot)] { return ListFtdiPorts(sys, dev); }) {}
+
 SerialBridge::SerialBridge(PortLister lister) : lister_(std::move(lister)) {}
 
 SerialBridge::~SerialBridge() = default;

@@ -27,7 +27,10 @@ std::vector<SerialPortInfo> ListFtdiPorts(const std::string& sysRoot = "/sys", c
 class SerialBridge final : public Bridge {
  public:
   using PortLister = std::function<std::vector<SerialPortInfo>()>;
-  explicit SerialBridge(PortLister lister = [] { return ListFtdiPorts(); });
+  // Lists the FTDI ports found under `sysRoot`, with device nodes under `devRoot`.
+  explicit SerialBridge(std::string sysRoot = "/sys", std::string devRoot = "/dev");
+  // Lists whatever `lister` returns (tests: a pseudo-terminal as the device).
+  explicit SerialBridge(PortLister lister);
   ~SerialBridge() override;
 
   FT_STATUS FT_CreateDeviceInfoList(uint32_t* count) override;

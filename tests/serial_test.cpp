@@ -65,7 +65,16 @@ TEST(SerialEnumeration, ListsOnlyFtdiDevicesInNumericOrder) {
                                       "VRX-330 B@/dev/ttyUSB10"}));
 }
 
-TEST(SerialEnumeration, MissingSysfsListsNothing) {
+TEST(SerialEnumeration, TheBridgeListsWhatSysfsShows) {
+  FakeSysfs sys;
+  sys.AddTty("ttyUSB0", "0403", "VRX-330");
+  SerialBridge bridge(sys.root().string());
+  uint32_t count = 0;
+  bridge.FT_CreateDeviceInfoList(&count);
+  FT_DEVICE_LIST_INFO_NODE node;
+  ASSERT_EQ(count, 1u);
+  bridge.FT_GetDeviceInfoList(&node, &count);
+  EXPECT_STREQ(node.Description, "VRX-330");
   EXPECT_TRUE(ListFtdiPorts("/nonexistent-sysfs", "/dev").empty());
 }
 
