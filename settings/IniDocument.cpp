@@ -24,6 +24,8 @@ bool SameName(std::string_view a, std::string_view b) {
 
 // "[name]" -> name; anything else -> nullopt.
 std::optional<std::string_view> SectionName(std::string_view line) {
+  // Editors that save UTF-8 may put a byte-order mark before the first header.
+  if (line.substr(0, 3) == "\xEF\xBB\xBF") line.remove_prefix(3);
   line = Trim(line);
   if (line.size() < 2 || line.front() != '[') return std::nullopt;
   const size_t close = line.find(']');

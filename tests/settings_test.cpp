@@ -80,6 +80,13 @@ TEST(IniDocument, FindsNamesWithoutRegardToCase) {
   EXPECT_FALSE(doc.Get("missing", "Key"));
 }
 
+TEST(IniDocument, FindsTheFirstSectionBehindAByteOrderMark) {
+  auto doc = IniDocument::Parse("\xEF\xBB\xBF[settings]\r\nAuto Connect=1\r\n");
+  EXPECT_EQ(doc.Get("settings", "Auto Connect"), "1");
+  doc.Set("settings", "Auto Connect", "0");
+  EXPECT_EQ(doc.Serialize(), "\xEF\xBB\xBF[settings]\r\nAuto Connect=0\r\n");
+}
+
 TEST(IniDocument, ChangesOnlyTheLinesItWrites) {
   auto doc = IniDocument::Parse(kHandEdited);
   doc.Set("settings", "Diaphragm Precision", "100");  // in place
