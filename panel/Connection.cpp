@@ -51,6 +51,7 @@ void CIrisDeskDlg::Connect() {
   EndWorker();
   CloseDevice();
   ApplyWorkerUpdates();
+  linkOpen_ = false;
 
   // A list emptied by a lost device would otherwise need a restart once the device is
   // back: look again before giving up.
