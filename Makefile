@@ -22,13 +22,13 @@ build: deps
 	@[ -f $(BUILD)/CMakeCache.txt ] || cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j$(JOBS)
 
-# The core and its tests under AddressSanitizer + UndefinedBehaviorSanitizer.
+# Everything, the window included, under AddressSanitizer + UndefinedBehaviorSanitizer.
 check-asan: deps
-	@[ -f build-asan/CMakeCache.txt ] || cmake -S . -B build-asan -DIRISDESK_GUI=OFF -DIRISDESK_BENCH=OFF \
+	@[ -f build-asan/CMakeCache.txt ] || cmake -S . -B build-asan -DIRISDESK_BENCH=OFF \
 	  -DIRISDESK_SANITIZE=address,undefined
 	cmake --build build-asan -j$(JOBS)
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-	  ctest --output-on-failure -j$(JOBS)
+	  QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS)
 
 # The core and its tests under ThreadSanitizer, then the fault soak.
 check-tsan: deps
