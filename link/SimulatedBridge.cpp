@@ -25,11 +25,6 @@ bool SimulatedBridge::IsOpen() const {
   return openHandle_ != 0;
 }
 
-size_t SimulatedBridge::OpenCount() const {
-  std::lock_guard lock(mutex_);
-  return opens_;
-}
-
 std::vector<std::string> SimulatedBridge::ListedLocked() const {
   std::vector<std::string> listed;
   if (plugged_) listed.emplace_back(kSimulatorDescription);
@@ -69,7 +64,6 @@ FT_STATUS SimulatedBridge::FT_OpenEx(const char* arg, uint32_t flags, FT_HANDLE*
     return FT_DEVICE_NOT_FOUND;
   if (openHandle_ != 0) return FT_DEVICE_NOT_OPENED;  // one program at a time, as on real ports
   openHandle_ = nextHandle_++;
-  ++opens_;
   *handle = reinterpret_cast<FT_HANDLE>(openHandle_);
   return FT_OK;
 }

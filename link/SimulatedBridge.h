@@ -26,7 +26,6 @@ class SimulatedBridge final : public Bridge {
   // Further devices listed after the simulator; they cannot be opened.
   void SetOtherDevices(std::vector<std::string> descriptions);
   bool IsOpen() const;
-  size_t OpenCount() const;  // successful opens so far
 
   FT_STATUS FT_CreateDeviceInfoList(uint32_t* count) override;
   FT_STATUS FT_GetDeviceInfoList(FT_DEVICE_LIST_INFO_NODE* list, uint32_t* count) override;
@@ -52,7 +51,6 @@ class SimulatedBridge final : public Bridge {
   std::vector<std::string> others_;
   uintptr_t openHandle_ = 0;  // 0: closed; otherwise the open's serial number
   uintptr_t nextHandle_ = 1;
-  size_t opens_ = 0;
 };
 
 }  // namespace irisdesk

@@ -151,15 +151,6 @@ SimulatorFaults SimulatedController::Faults() {
   return faults_;
 }
 
-void SimulatedController::PowerCycle() {
-  std::lock_guard lock(mutex_);
-  modelTime_ = clock_.Now();
-  target_ = position_;
-  moving_ = initialising_ = initialised_ = false;
-  partialFrame_.clear();
-  toPanel_.clear();
-}
-
 double SimulatedController::Position() {
   std::lock_guard lock(mutex_);
   AdvanceTo(clock_.Now());

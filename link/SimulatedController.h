@@ -57,7 +57,6 @@ class SimulatedController {
 
   void SetFaults(const SimulatorFaults& faults);
   SimulatorFaults Faults();
-  void PowerCycle();  // back to the power-up state: uninitialised, line buffers empty
 
   double Position();  // motor steps
   uint8_t Flags();

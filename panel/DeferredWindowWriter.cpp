@@ -22,11 +22,6 @@ void DeferredWindowWriter::ApplyTo(WindowWriter& window) {
   for (Change& change : batch) change(window);
 }
 
-size_t DeferredWindowWriter::Pending() const {
-  std::lock_guard lock(mutex_);
-  return changes_.size();
-}
-
 void DeferredWindowWriter::SetItemText(int id, const std::string& text) {
   Record([id, text](WindowWriter& w) { w.SetItemText(id, text); });
 }

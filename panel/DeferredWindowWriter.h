@@ -17,7 +17,6 @@ class DeferredWindowWriter final : public WindowWriter {
 
   // Carries out the recorded changes on `window`; window's thread only.
   void ApplyTo(WindowWriter& window);
-  size_t Pending() const;
 
   void SetItemText(int id, const std::string& text) override;
   void EnableItem(int id, bool enabled) override;

@@ -111,7 +111,6 @@ class CIrisDeskDlg {
   uint8_t precision() const { return precision_; }
   int32_t sliderPosition() const { return sliderPosition_; }
   double targetMm() const { return targetMm_.load(); }
-  double currentMm() const { return currentMm_; }
   uint8_t linkState() const { return linkState_.load(); }
   int32_t autoConnect() const { return autoConnect_; }
   int32_t missedReplies() const { return missedReplies_; }

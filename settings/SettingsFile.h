@@ -36,7 +36,6 @@ class SettingsFile {
   // never replaced, so settings and lines the program does not know about are not lost.
   bool WriteSettingInt(const std::string& section, const std::string& key, int32_t value) const;
 
-  const std::string& path() const { return path_; }
 
  private:
   std::string path_;

@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include "shell/DialogUnits.h"
 #include "shell/PanelWindow.h"
 
 namespace irisdesk {
@@ -10,15 +11,11 @@ namespace irisdesk {
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   setWindowTitle("About IrisDesk");
   setObjectName("aboutBox");
-  // Placed in the about box's own dialog units, like the panel.
-  const QFontMetrics fm(font());
-  const int bx = fm.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") / 52;
-  const int by = fm.height();
-  auto du = [&](int x, int y, int w, int h) { return QRect(x * bx / 4, y * by / 8, w * bx / 4, h * by / 8); };
+  const DialogUnits du(font());
 
   auto* icon = new QLabel(this);
   icon->setPixmap(ApplicationIcon().pixmap(32, 32));
-  icon->setGeometry(du(14, 14, 21, 20).topLeft().x(), du(14, 14, 21, 20).topLeft().y(), 32, 32);
+  icon->setGeometry(QRect(du(14, 14, 21, 20).topLeft(), QSize(32, 32)));  // the icon keeps its own size
   auto* name = new QLabel("IrisDesk, Version 1.0", this);
   name->setTextFormat(Qt::PlainText);
   name->setGeometry(du(42, 14, 114, 8));

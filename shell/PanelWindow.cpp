@@ -46,12 +46,9 @@ QIcon ApplicationIcon() {
 PanelWindow::PanelWindow(Bridge& bridge, const std::string& executablePath, QWidget* parent)
     : QDialog(parent,
               Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint) {
+                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      units_(font()) {
   setObjectName("panel");
-  const QFontMetrics fm(font());
-  // The width of the 52 letters, halved with rounding, as dialog units define it.
-  baseX_ = (fm.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") / 26 + 1) / 2;
-  baseY_ = fm.height();
   BuildControls();
   setFixedSize(DialogUnitsToPixels(0, 0, 351, 148).size());
 
@@ -71,7 +68,7 @@ PanelWindow::~PanelWindow() {
 }
 
 QRect PanelWindow::DialogUnitsToPixels(int x, int y, int w, int h) const {
-  return QRect(x * baseX_ / 4, y * baseY_ / 8, w * baseX_ / 4, h * baseY_ / 8);
+  return units_(x, y, w, h);
 }
 
 template <typename W>
@@ -107,7 +104,7 @@ void PanelWindow::BuildControls() {
   slider_ = Add(IDC_DIAPHRAGM_SLIDER, new QSlider(Qt::Horizontal, this), 84, 80, 150, 28);
   slider_->setTickPosition(QSlider::TicksBothSides);
   auto* sizeGroup = Add(-1, new QGroupBox(" Diaphragm Size, mm ", this), 80, 67, 203, 74);
-  precisionGroup_ = new QButtonGroup(this);
+  auto* precisionButtons = new QButtonGroup(this);
   const struct {
     int id;
     const char* text;
@@ -116,7 +113,7 @@ void PanelWindow::BuildControls() {
   for (const auto& r : radios) {
     auto* radio = Add(r.id, new QRadioButton(r.text, this), 21, r.y, 43, 8);
     radio->setFocusPolicy(Qt::NoFocus);  // not a tab stop (Qt tabs to a checked radio otherwise)
-    precisionGroup_->addButton(radio, r.id);
+    precisionButtons->addButton(radio, r.id);
   }
   auto* precisionGroup = Add(-1, new QGroupBox(" Precision ", this), 7, 67, 64, 74);
   Add(IDC_SCALE_MIN, new QLabel("0", this), 91, 109, 14, 8);

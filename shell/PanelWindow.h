@@ -8,8 +8,8 @@
 
 #include "panel/IrisDeskDlg.h"
 #include "panel/WindowOps.h"
+#include "shell/DialogUnits.h"
 
-class QButtonGroup;
 class QComboBox;
 class QSlider;
 
@@ -60,9 +60,7 @@ class PanelWindow final : public QDialog, public WindowOps {
   QSlider* slider_ = nullptr;
   DecimalLineEdit* entry_ = nullptr;
   QComboBox* portList_ = nullptr;
-  QButtonGroup* precisionGroup_ = nullptr;
-  int baseX_ = 0;  // average character width, px
-  int baseY_ = 0;  // character height, px
+  DialogUnits units_;
   bool destroyed_ = false;
   std::unique_ptr<CIrisDeskDlg> panel_;  // last member: ends its worker before the widgets go
 };
