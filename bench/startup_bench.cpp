@@ -9,7 +9,7 @@
 #include <string>
 
 #include "link/SimulatedBridge.h"
-#include "shell/PanelWindow.h"
+#include "shell/qt/PanelWindow.h"
 
 namespace {
 long ResidentKiB() {

@@ -42,7 +42,7 @@ bool CIrisDeskDlg::OnInitDialog() {
   sliderPosition_ = 0;
   entry_.upperBound = kMaxSizeMm;
 
-  iniPath_ = SettingsPathBeside(executablePath_);
+  iniPath_ = ChooseSettingsPath(executablePath_);
   const SettingsFile settings(iniPath_);
   precision_ = static_cast<uint8_t>(settings.ReadSettingInt(kSettingsSection, kKeyPrecision, precision_));
   sliderPosition_ = settings.ReadSettingInt(kSettingsSection, kKeyLastValue, sliderPosition_);

@@ -6,6 +6,7 @@
 #include "settings/AtomicFile.h"
 #include "settings/IniDocument.h"
 #include "settings/NumberText.h"
+#include "settings/Platform.h"
 
 namespace irisdesk {
 
@@ -15,10 +16,14 @@ std::string SettingsPathBeside(const std::string& executablePath) {
   return directory + kSettingsFileName;
 }
 
-std::string RunningExecutablePath() {
+std::string ChooseSettingsPath(const std::string& executablePath) {
+  const std::string beside = SettingsPathBeside(executablePath);
   std::error_code error;
-  const auto path = std::filesystem::read_symlink("/proc/self/exe", error);
-  return error ? std::string() : path.string();
+  if (std::filesystem::exists(beside, error)) return beside;
+  const size_t slash = beside.rfind('/');
+  if (CanCreateFilesIn(slash == std::string::npos ? "" : beside.substr(0, slash + 1))) return beside;
+  const std::string perUser = PerUserSettingsPath();
+  return perUser.empty() ? beside : perUser;
 }
 
 int32_t SettingsFile::ReadSettingInt(const std::string& section, const std::string& key,

@@ -20,8 +20,10 @@ inline constexpr size_t kMaxSettingText = 4095;
 // bare file name, which then lies in the current directory.
 std::string SettingsPathBeside(const std::string& executablePath);
 
-// Full path of the running executable, or "" when the system will not tell.
-std::string RunningExecutablePath();
+// Where the settings are kept: the file beside the executable when it exists or its
+// folder is writable (portable copies and existing set-ups), else the per-user file,
+// so an install under a read-only folder still keeps its settings.
+std::string ChooseSettingsPath(const std::string& executablePath);
 
 class SettingsFile {
  public:

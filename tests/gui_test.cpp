@@ -17,7 +17,7 @@
 #include <QTimer>
 
 #include "link/SimulatedBridge.h"
-#include "shell/PanelWindow.h"
+#include "shell/qt/PanelWindow.h"
 #include "support/PanelHarness.h"
 
 namespace irisdesk {

@@ -8,7 +8,7 @@
 
 #include "panel/IrisDeskDlg.h"
 #include "panel/WindowOps.h"
-#include "shell/DialogUnits.h"
+#include "shell/qt/DialogUnits.h"
 
 class QComboBox;
 class QSlider;

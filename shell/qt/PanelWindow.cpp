@@ -1,4 +1,4 @@
-#include "shell/PanelWindow.h"
+#include "shell/qt/PanelWindow.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -13,8 +13,8 @@
 #include <QSignalBlocker>
 #include <QSlider>
 
-#include "shell/AboutDialog.h"
-#include "shell/DecimalLineEdit.h"
+#include "shell/qt/AboutDialog.h"
+#include "shell/qt/DecimalLineEdit.h"
 
 static void LoadIrisDeskResources() { Q_INIT_RESOURCE(irisdesk); }
 

@@ -1,4 +1,4 @@
-#include "shell/DecimalLineEdit.h"
+#include "shell/qt/DecimalLineEdit.h"
 
 #include <QKeyEvent>
 

@@ -1,4 +1,4 @@
-#include "app/IrisDeskApp.h"
+#include "app/qt/IrisDeskApp.h"
 
 int main(int argc, char** argv) {
   irisdesk::CIrisDeskApp app;

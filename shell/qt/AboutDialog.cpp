@@ -1,10 +1,10 @@
-#include "shell/AboutDialog.h"
+#include "shell/qt/AboutDialog.h"
 
 #include <QLabel>
 #include <QPushButton>
 
-#include "shell/DialogUnits.h"
-#include "shell/PanelWindow.h"
+#include "shell/qt/DialogUnits.h"
+#include "shell/qt/PanelWindow.h"
 
 namespace irisdesk {
 

@@ -1,4 +1,4 @@
-#include "app/IrisDeskApp.h"
+#include "app/qt/IrisDeskApp.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
@@ -10,8 +10,9 @@
 
 #include "link/SerialBridge.h"
 #include "link/SimulatedBridge.h"
+#include "settings/Platform.h"
 #include "settings/SettingsFile.h"
-#include "shell/PanelWindow.h"
+#include "shell/qt/PanelWindow.h"
 
 namespace irisdesk {
 namespace {

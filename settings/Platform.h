@@ -1,0 +1,19 @@
+#pragma once
+// The few file-system facts that differ between Linux and Windows. Each platform has
+// its own implementation file; everything above this header is portable.
+#include <string>
+
+namespace irisdesk {
+
+// Full path of the running executable, or "" when the system will not tell.
+std::string RunningExecutablePath();
+
+// The per-user settings file: $XDG_CONFIG_HOME/irisdesk/vrx330.ini (default
+// ~/.config/irisdesk/vrx330.ini) on Linux, %APPDATA%\IrisDesk\vrx330.ini on Windows.
+// "" when the user has no such folder.
+std::string PerUserSettingsPath();
+
+// Whether this process may create a file in `directory` ("" is the current directory).
+bool CanCreateFilesIn(const std::string& directory);
+
+}  // namespace irisdesk
