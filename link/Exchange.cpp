@@ -5,21 +5,22 @@
 
 namespace irisdesk {
 
-std::vector<std::string> ListDescriptions(Bridge& bridge) {
+DeviceList ListDescriptions(Bridge& bridge) {
+  DeviceList list;
   uint32_t count = 0;
   bridge.FT_CreateDeviceInfoList(&count);
+  list.reported = count;
   // A count no machine can have is a failed request: list nothing rather than take
   // gigabytes for records.
-  if (count == 0 || count > kMaxListedDevices) return {};
+  if (count == 0 || count > kMaxListedDevices) return list;
   std::vector<FT_DEVICE_LIST_INFO_NODE> records(count);
   bridge.FT_GetDeviceInfoList(records.data(), &count);
   count = std::min<uint32_t>(count, static_cast<uint32_t>(records.size()));
-  std::vector<std::string> descriptions;
   for (uint32_t i = 0; i < count; ++i) {
     const char* d = records[i].Description;
-    descriptions.emplace_back(d, strnlen(d, sizeof records[i].Description));
+    list.descriptions.emplace_back(d, strnlen(d, sizeof records[i].Description));
   }
-  return descriptions;
+  return list;
 }
 
 FT_HANDLE OpenController(Bridge& bridge, const std::string& description, FT_STATUS* status) {

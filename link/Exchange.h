@@ -19,8 +19,13 @@ inline constexpr auto kReplyWaitSlice = std::chrono::milliseconds(20);
 inline constexpr uint32_t kMaxListedDevices = 1024;
 inline constexpr uint32_t kLineBaud = 19200;
 
+struct DeviceList {
+  uint32_t reported = 0;  // the count the bridge gave first; 0 means no device
+  std::vector<std::string> descriptions;  // as filled; may be fewer than reported
+};
+
 // The descriptions of the devices present, in the bridge's order.
-std::vector<std::string> ListDescriptions(Bridge& bridge);
+DeviceList ListDescriptions(Bridge& bridge);
 
 // Opens the device with this description and sets 19200 baud, 8N1. nullptr when the
 // open fails; `status` (if given) receives the open's status.

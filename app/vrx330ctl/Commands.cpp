@@ -157,7 +157,7 @@ int Set(const Options& o, Environment& env, Session& s) {
 }  // namespace
 
 int RunCommand(const Options& o, Environment& env) {
-  const auto listed = ListDescriptions(env.bridge);
+  const auto listed = ListDescriptions(env.bridge).descriptions;
   if (o.command == Command::List) {
     if (listed.empty()) return Fail(env, ExitNoController, "no controller found (see 'vrx330ctl doctor')");
     Print(env, Facts().AddList("controllers", listed).Render(o.json));
