@@ -1,7 +1,9 @@
 // vrx330ctl end to end: the real program on the simulated controller and on a
 // pseudo-terminal controller behind a fake sysfs; doctor's checks on fake trees.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,15 +28,26 @@ struct Outcome {
 class Ctl {
  public:
   pid_t Start(const std::vector<std::string>& args) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      std::vector<char*> argv{const_cast<char*>(VRX330CTL_PATH)};
-      for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      if (!std::freopen(OutFile().c_str(), "w", stdout) || !std::freopen(ErrFile().c_str(), "w", stderr)) _exit(99);
-      ::execv(VRX330CTL_PATH, argv.data());
-      _exit(98);
-    }
+    std::vector<char*> argv{const_cast<char*>(VRX330CTL_PATH)};
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    // Spawned, not forked: the test has threads (the pseudo-terminal's far end).
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addopen(&files, 1, OutFile().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&files, 2, ErrFile().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    // Ctrl+C must reach the program even when the test runs with SIGINT ignored.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGINT);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+    pid_t pid = -1;
+    posix_spawn(&pid, VRX330CTL_PATH, &files, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&files);
     return pid;
   }
   Outcome Finish(pid_t pid) {

@@ -67,7 +67,8 @@ std::string CIrisDeskApp::HelpText(const std::string& program) {
          "  --simulate   run on the built-in simulated VRX-330 instead of USB-serial bridges\n"
          "  --help       show this help and exit\n"
          "  --version    show the version and exit\n\n"
-         "Settings are kept in vrx330.ini beside the executable.\n";
+         "Settings are kept in vrx330.ini beside the executable, or in\n"
+         "~/.config/irisdesk/vrx330.ini when that folder is not writable (an installed copy).\n";
 }
 
 int CIrisDeskApp::Run(int argc, char** argv) {
