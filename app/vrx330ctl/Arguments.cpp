@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <map>
 
+#include "link/WireProtocol.h"
 #include "settings/NumberText.h"
 
 #ifndef IRISDESK_VERSION
@@ -13,7 +14,6 @@
 namespace irisdesk::ctl {
 namespace {
 
-constexpr double kMaxTravelMm = 14.0;
 constexpr double kMaxTimeoutSeconds = 86400.0;
 
 const std::map<std::string, Command>& Commands() {
@@ -49,7 +49,7 @@ std::optional<double> ParseSizeMm(const std::string& text, std::string& why) {
     return std::nullopt;
   }
   const double mm = TextToDouble(text);
-  if (mm < 0.0 || mm > kMaxTravelMm) {
+  if (mm < 0.0 || mm > kTravelMm) {
     why = "size " + text + " mm is outside the travel of 0 to 14 mm";
     return std::nullopt;
   }

@@ -150,7 +150,7 @@ int Set(const Options& o, Environment& env, Session& s) {
       return Fail(env, ExitNoAnswer, "the initialisation did not finish within " + FormatFixed(o.timeoutSeconds, 1) + " s");
     }
   }
-  s.Send(kCodeMove, MmToSteps(o.sizeMm));
+  s.Send(kCodeMove, MoveSteps(o.sizeMm));
   return Finish(o, env, s, facts, deadline, Idle, "the move");
 }
 
