@@ -74,11 +74,11 @@ int main(int argc, char** argv) {
   }
 
   SignalStop signals;
+  const std::filesystem::path root(o.root);
   std::unique_ptr<Bridge> bridge;
-  Environment env{*(bridge = o.simulate ? std::unique_ptr<Bridge>(std::make_unique<SimulatedBridge>())
-                                        : std::make_unique<SerialBridge>((std::filesystem::path(o.root) / "sys").string(),
-                                                                         (std::filesystem::path(o.root) / "dev").string())),
-                  RealClock(), signals.stop(), {}};
+  if (o.simulate) bridge = std::make_unique<SimulatedBridge>();
+  else bridge = std::make_unique<SerialBridge>((root / "sys").string(), (root / "dev").string());
+  Environment env{*bridge, RealClock(), signals.stop(), {}};
   if (!o.simulate) {
     env.explainOpenFailure = [&o](const std::string& description) {
       return ExplainOpenFailure(o.root, description, ::getpid());
