@@ -2,6 +2,8 @@
 // the panel keeps the entry, slider and target consistent and never lets a key
 // release leave a value above 14 mm.
 #include <cmath>
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -15,7 +17,12 @@
 using namespace irisdesk;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::string exe = (std::filesystem::temp_directory_path() / "irisdesk-fuzz-none" / "x").string();
+  // An empty folder of its own: no settings file is read, none is ever written.
+  static const std::string exe = [] {
+    const auto dir = std::filesystem::temp_directory_path() / ("irisdesk-fuzz-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    return (dir / "irisdesk").string();
+  }();
   SimulatedBridge bridge;
   bridge.SetPlugged(false);
   test::FakeWindow window;

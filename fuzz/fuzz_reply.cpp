@@ -2,6 +2,8 @@
 // whatever time: the poll must neither crash nor hang, and must keep its counters and
 // its queue within bounds. Input: chunks of [length % 65][delay ms][bytes...].
 #include <cstddef>
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -14,7 +16,12 @@
 using namespace irisdesk;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::string exe = (std::filesystem::temp_directory_path() / "irisdesk-fuzz-none" / "x").string();
+  // An empty folder of its own: no settings file is read, none is ever written.
+  static const std::string exe = [] {
+    const auto dir = std::filesystem::temp_directory_path() / ("irisdesk-fuzz-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    return (dir / "irisdesk").string();
+  }();
   ManualClock clock;
   test::ScriptedBridge bridge(clock);
   test::FakeWindow window;
