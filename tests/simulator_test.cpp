@@ -63,18 +63,5 @@ TEST_F(SimulatorTest, FaultSwitchesSpoilTheReplyAsNamed) {
   }
 }
 
-TEST_F(SimulatorTest, UnpluggedItFailsWritesAndReopensOnlyWhenBack) {
-  bridge.SetPlugged(false);
-  const Frame f = EncodeCommand(kCodeStatus, 0);
-  uint32_t written = 0;
-  EXPECT_EQ(bridge.FT_Write(handle, f.data(), kFrameSize, &written), FT_IO_ERROR);
-  EXPECT_EQ(bridge.FT_Close(handle), FT_OK);
-  FT_HANDLE again = nullptr;
-  EXPECT_NE(bridge.FT_OpenEx(kSimulatorDescription, FT_OPEN_BY_DESCRIPTION, &again), FT_OK);
-  bridge.SetPlugged(true);
-  EXPECT_EQ(bridge.FT_OpenEx(kSimulatorDescription, FT_OPEN_BY_DESCRIPTION, &again), FT_OK);
-  EXPECT_EQ(bridge.FT_Write(handle, f.data(), kFrameSize, &written), FT_INVALID_HANDLE);  // the old handle stays dead
-}
-
 }  // namespace
 }  // namespace irisdesk

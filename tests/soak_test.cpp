@@ -1,8 +1,10 @@
 // The operator and the line misbehaving at once, for a while: random clicks, typing,
 // connects and disconnects on the window's thread while the worker polls a simulated
 // controller that goes silent, answers late, short or garbled, and is unplugged and
-// plugged back. Run briefly by ctest; longer with --soak-seconds=N (and under
-// ThreadSanitizer in CI). A deadlock shows as the run's time limit expiring.
+// plugged back. Every Disconnect must end the worker and free the port at once, and
+// Connect alone must bring a healthy controller back. Run briefly by ctest; longer
+// with --soak-seconds=N (and under ThreadSanitizer in CI). A deadlock shows as the
+// run's time limit expiring.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -111,6 +113,12 @@ TEST(Soak, RandomOperatorAndLineFaults) {
   EXPECT_EQ(saved.ReadSettingInt("settings", "Diaphragm Precision", -1), precision);
   EXPECT_EQ(saved.ReadSettingInt("settings", "Last Diaphragm Value", -1), position);
   EXPECT_EQ(saved.ReadSettingInt("settings", "Auto Connect", -1), autoConnect);
+  // A panel destroyed with a live link takes its worker with it (AddressSanitizer and
+  // ThreadSanitizer watch for a worker left touching it).
+  p.ToggleConnection();
+  ASSERT_TRUE(h.PumpUntil([&] { return h.window.Text(IDC_STATUS_LINE) == "VRX-330 Controller Connected."; }));
+  h.panel.reset();
+  EXPECT_FALSE(bridge.IsOpen());
   std::printf("soak: %d s, faults %d, unplugs %d, connects %d, disconnects %d, sets %d, stops %d, crashes 0\n",
               soakSeconds, n.faults, n.unplugs, n.connects, n.disconnects, n.sets, n.stops);
 }
