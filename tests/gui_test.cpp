@@ -98,24 +98,6 @@ TEST_F(GuiTest, ControlsMatchTheLayout) {
   EXPECT_EQ(logo->pixmap().size(), QSize(76, 90));
 }
 
-TEST_F(GuiTest, PrecisionButtonsFormOneGroupOutsideTheTabChain) {
-  Open();
-  for (int id : {IDC_PRECISION_1MM, IDC_PRECISION_01MM, IDC_PRECISION_001MM}) window->EnableItem(id, true);
-  QTest::mouseClick(Get(IDC_PRECISION_01MM), Qt::LeftButton);
-  EXPECT_TRUE(Get<QRadioButton>(IDC_PRECISION_01MM)->isChecked());
-  EXPECT_FALSE(Get<QRadioButton>(IDC_PRECISION_1MM)->isChecked());
-  EXPECT_EQ(window->panel().precision(), 10);
-
-  window->EnableItem(IDC_NEW_VALUE, true);
-  window->EnableItem(IDC_DIAPHRAGM_SLIDER, true);
-  Get(IDC_CONNECT)->setFocus();
-  for (int i = 0; i < 12; ++i) {
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    EXPECT_EQ(qobject_cast<QRadioButton*>(QApplication::focusWidget()), nullptr)
-        << "tab stopped on a radio after " << i << " " << QApplication::focusWidget()->objectName().toStdString();
-  }
-}
-
 TEST_F(GuiTest, TypingFollowsTheEntryRulesAtEachPrecision) {
   Open();
   const struct {
@@ -128,11 +110,19 @@ TEST_F(GuiTest, TypingFollowsTheEntryRulesAtEachPrecision) {
       {IDC_PRECISION_1MM, "14", "14"},         {IDC_PRECISION_01MM, "-3a .4", "3.4"},
       {IDC_PRECISION_01MM, "3.14159", "3.14159"},
   };
-  for (int id : {IDC_PRECISION_1MM, IDC_PRECISION_01MM, IDC_PRECISION_001MM, IDC_NEW_VALUE})
+  for (int id : {IDC_PRECISION_1MM, IDC_PRECISION_01MM, IDC_PRECISION_001MM, IDC_NEW_VALUE, IDC_DIAPHRAGM_SLIDER})
     window->EnableItem(id, true);
+  // The precision buttons are one group, and Tab never stops on one.
+  Get(IDC_CONNECT)->setFocus();
+  for (int i = 0; i < 12; ++i) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(qobject_cast<QRadioButton*>(QApplication::focusWidget()), nullptr) << "tab " << i;
+  }
   for (const auto& c : cases) {
     SCOPED_TRACE(c.typed);
     QTest::mouseClick(Get(c.precisionId), Qt::LeftButton);
+    for (int id : {IDC_PRECISION_1MM, IDC_PRECISION_01MM, IDC_PRECISION_001MM})
+      EXPECT_EQ(Get<QRadioButton>(id)->isChecked(), id == c.precisionId);
     Entry()->clear();
     window->panel().OnEntryChanged();
     QTest::keyClicks(Entry(), c.typed);
@@ -183,18 +173,6 @@ TEST_F(GuiTest, SliderAndEntryStayInStep) {
   QTest::keyClick(slider, Qt::Key_End);
   QApplication::processEvents();
   EXPECT_EQ(Entry()->text(), "14.0");
-}
-
-TEST_F(GuiTest, EnterLeavesThePanelOpenAndEscapeClosesItSavingSettings) {
-  Open();
-  window->EnableItem(IDC_NEW_VALUE, true);
-  Entry()->setFocus();
-  QTest::keyClick(Entry(), Qt::Key_Return);
-  QTest::keyClick(window.get(), Qt::Key_Enter);
-  EXPECT_TRUE(window->isVisible());
-  QTest::keyClick(Entry(), Qt::Key_Escape);
-  EXPECT_FALSE(window->isVisible());
-  EXPECT_EQ(test::ReadFile(Ini()), "[settings]\r\nDiaphragm Precision=1\r\nLast Diaphragm Value=0\r\nAuto Connect=0\r\n");
 }
 
 TEST_F(GuiTest, AboutBoxOpensFromTheContextMenu) {
@@ -250,6 +228,16 @@ TEST_F(GuiTest, WholeSessionOnTheSimulatedController) {
   EXPECT_TRUE(Get(IDC_PORT_LIST)->isEnabled());
   EXPECT_FALSE(Get(IDC_SET_STOP)->isEnabled());
   EXPECT_FALSE(bridge.IsOpen());
+
+  // Enter never closes the panel; Escape does, and the settings are saved.
+  QTest::mouseClick(Get<QCheckBox>(IDC_AUTOCONNECT), Qt::LeftButton);
+  Entry()->setFocus();
+  QTest::keyClick(Entry(), Qt::Key_Return);
+  QTest::keyClick(window.get(), Qt::Key_Enter);
+  EXPECT_TRUE(window->isVisible());
+  QTest::keyClick(Entry(), Qt::Key_Escape);
+  EXPECT_FALSE(window->isVisible());
+  EXPECT_EQ(test::ReadFile(Ini()), "[settings]\r\nAuto Connect=0\r\nDiaphragm Precision=10\r\nLast Diaphragm Value=25\r\n");
 }
 
 }  // namespace
