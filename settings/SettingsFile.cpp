@@ -9,9 +9,21 @@
 #include "settings/Platform.h"
 
 namespace irisdesk {
+namespace {
+
+// Windows paths may separate folders with either slash.
+size_t LastSeparator(const std::string& path) {
+#ifdef _WIN32
+  return path.find_last_of("/\\");
+#else
+  return path.rfind('/');
+#endif
+}
+
+}  // namespace
 
 std::string SettingsPathBeside(const std::string& executablePath) {
-  const size_t slash = executablePath.rfind('/');
+  const size_t slash = LastSeparator(executablePath);
   const std::string directory = slash == std::string::npos ? "" : executablePath.substr(0, slash + 1);
   return directory + kSettingsFileName;
 }
@@ -20,7 +32,7 @@ std::string ChooseSettingsPath(const std::string& executablePath) {
   const std::string beside = SettingsPathBeside(executablePath);
   std::error_code error;
   if (std::filesystem::exists(beside, error)) return beside;
-  const size_t slash = beside.rfind('/');
+  const size_t slash = LastSeparator(beside);
   if (CanCreateFilesIn(slash == std::string::npos ? "" : beside.substr(0, slash + 1))) return beside;
   const std::string perUser = PerUserSettingsPath();
   return perUser.empty() ? beside : perUser;
