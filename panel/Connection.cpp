@@ -5,6 +5,7 @@
 #include <system_error>
 #include <vector>
 
+#include "link/ThreadPriority.h"
 #include "link/WireProtocol.h"
 #include "panel/IrisDeskDlg.h"
 #include "settings/NumberText.h"
@@ -111,6 +112,7 @@ void CIrisDeskDlg::CloseDevice() {
 bool CIrisDeskDlg::Pause(Duration duration) { return clock_.WaitForStop(stopEvent_, duration); }
 
 void CIrisDeskDlg::LinkWorkerMain() {
+  RaiseCurrentThreadPriority();
   for (;;) {
     if (Pause(kPollInterval)) {
       SetLinkState(LinkNotConnected);

@@ -48,8 +48,9 @@ bool WriteAllAndFlush(HANDLE h, const std::string& data) {
 
 // The file a link points to, or the path itself when it is no link (or is missing).
 std::wstring ResolveTarget(const std::wstring& path) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return path;
+  // Asked of every existing file, not only those marked as reparse points: links that
+  // other systems make (a Unix link seen through Wine, a share's link) carry no mark.
+  if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return path;
   Handle h(CreateFileW(path.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!h.ok()) return path;
   std::wstring final(MAX_PATH, L'\0');
