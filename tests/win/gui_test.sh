@@ -16,11 +16,12 @@ cleanup() {
 }
 trap cleanup EXIT
 
-display=$((100 + $$ % 400))
-Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+# A display of our own, on a number the server picks free.
+Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp >"$work/display" 2>/dev/null &
 xvfb_pid=$!
-export DISPLAY=":$display"
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+export DISPLAY=":$(head -1 "$work/display")"
+xdpyinfo >/dev/null 2>&1 || { echo "FAIL: no virtual display" >&2; exit 1; }
 
 fail() {
   echo "FAIL: $*" >&2
