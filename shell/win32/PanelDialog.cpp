@@ -190,6 +190,9 @@ LRESULT CALLBACK PanelDialog::EntryProc(HWND hwnd, UINT message, WPARAM wParam, 
 }
 
 void PanelDialog::SetItemText(int id, const std::string& text) {
+  // The worker re-sends the same texts at every poll; redrawing them would be the
+  // panel's main cost while connected and idle.
+  if (GetItemText(id) == text) return;
   settingText_ = true;
   SetWindowTextW(Item(id), Widen(text).c_str());
   settingText_ = false;
