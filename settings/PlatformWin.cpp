@@ -47,7 +47,7 @@ bool CanCreateFilesIn(const std::string& directory) {
   for (unsigned attempt = 0; attempt < 16; ++attempt) {
     const std::wstring probe = dir + L"~irisdesk-probe-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
                                std::to_wstring(GetTickCount() + attempt) + L".tmp";
-    const HANDLE h = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    const HANDLE h = CreateFileW(probe.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                                  FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (h != INVALID_HANDLE_VALUE) {
       CloseHandle(h);
