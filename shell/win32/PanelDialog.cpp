@@ -10,9 +10,21 @@ namespace {
 constexpr UINT kWorkerUpdates = WM_APP + 1;
 constexpr UINT_PTR kEntrySubclass = 1;
 
+// The templates place both dialogs at 0, 0: show the panel centred on the work area
+// and the About box centred over the panel.
+void Centre(HWND hwnd, HWND over) {
+  RECT window{}, area{};
+  GetWindowRect(hwnd, &window);
+  if (!over || !GetWindowRect(over, &area)) SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+  const int x = area.left + (area.right - area.left - (window.right - window.left)) / 2;
+  const int y = area.top + (area.bottom - area.top - (window.bottom - window.top)) / 2;
+  SetWindowPos(hwnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 INT_PTR CALLBACK AboutProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM) {
   switch (message) {
     case WM_INITDIALOG:
+      Centre(hwnd, GetParent(hwnd));
       return TRUE;
     case WM_COMMAND:
       if (LOWORD(wParam) == 1 || LOWORD(wParam) == 2) {  // OK, Escape, the close box
@@ -23,16 +35,6 @@ INT_PTR CALLBACK AboutProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM) {
     default:
       return FALSE;
   }
-}
-
-// The templates place both dialogs at 0, 0: show them centred on the work area.
-void Centre(HWND hwnd) {
-  RECT window{}, area{};
-  GetWindowRect(hwnd, &window);
-  SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
-  const int x = area.left + (area.right - area.left - (window.right - window.left)) / 2;
-  const int y = area.top + (area.bottom - area.top - (window.bottom - window.top)) / 2;
-  SetWindowPos(hwnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 }  // namespace
@@ -108,7 +110,7 @@ INT_PTR PanelDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void PanelDialog::OnInitDialog() {
-  Centre(hwnd_);
+  Centre(hwnd_, nullptr);
   AddAboutItem();
   SetWindowSubclass(Item(IDC_NEW_VALUE), EntryProc, kEntrySubclass, reinterpret_cast<DWORD_PTR>(this));
   // Called on the worker: only posts, never waits for this thread.
