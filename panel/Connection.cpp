@@ -12,34 +12,36 @@
 
 namespace irisdesk {
 
-uint32_t CIrisDeskDlg::EnumerateControllers() {
+uint32_t CIrisDeskDlg::EnumerateControllers(const std::optional<std::string>& keepSelected) {
   WindowWriter& w = Writer();
   w.ResetList();
-  uint32_t count = 0;
-  bridge_.FT_CreateDeviceInfoList(&count);
-  if (count == 0) {
+  listedCount_ = 0;
+  const DeviceList list = ListDescriptions(bridge_);
+  if (list.reported == 0) {
     if (linkState_.load() != LinkNotFound) SetLinkState(LinkNotFound);
     return 0;
   }
-  // A count no machine can have is a failed request: list nothing rather than try to
-  // take gigabytes for records.
-  if (count > kMaxListedDevices) return 0;
-  std::vector<FT_DEVICE_LIST_INFO_NODE> records(count);
-  bridge_.FT_GetDeviceInfoList(records.data(), &count);
-  count = std::min<uint32_t>(count, static_cast<uint32_t>(records.size()));
-  for (uint32_t i = 0; i < count; ++i) {
-    const char* d = records[i].Description;
-    w.AddListString(std::string(d, strnlen(d, sizeof records[i].Description)));
+  int selection = portIndex_;
+  for (size_t i = 0; i < list.descriptions.size(); ++i) {
+    const std::string& description = list.descriptions[i];
+    if (keepSelected && description == *keepSelected && selection == portIndex_) selection = static_cast<int>(i);
+    w.AddListString(description);
   }
+  const auto count = static_cast<uint32_t>(list.descriptions.size());
   // A fill that found nothing after all leaves the list empty and the state as it was.
-  if (count != 0) w.SetListSelection(portIndex_);
+  if (count != 0) w.SetListSelection(selection);
+  listedCount_ = count;
   return count;
 }
 
 void CIrisDeskDlg::OnPortListDropDown() {
-  if (deviceHandle_.load()) return;  // the list belongs to the live link
-  ApplyWorkerUpdates();  // a worker that ended on a lost device may have listed last
-  EnumerateControllers();
+  // The list belongs to a live link, and to a worker still listing after a lost device.
+  if (deviceHandle_.load() || workerRunning()) return;
+  ApplyWorkerUpdates();
+  // The operator's pick stays picked if that controller is still there.
+  std::optional<std::string> chosen;
+  if (listedCount_.load() != 0) chosen = window_.GetItemText(IDC_PORT_LIST);
+  EnumerateControllers(chosen);
 }
 
 void CIrisDeskDlg::ToggleConnection() {
@@ -55,8 +57,9 @@ void CIrisDeskDlg::Connect() {
   linkOpen_ = false;
 
   // A list emptied by a lost device would otherwise need a restart once the device is
-  // back: look again before giving up.
-  if (window_.GetItemText(IDC_PORT_LIST).empty()) EnumerateControllers();
+  // back: look again before giving up. (An entry with an empty description is a
+  // device like any other.)
+  if (listedCount_.load() == 0) EnumerateControllers();
   const std::string description = window_.GetItemText(IDC_PORT_LIST);
   FT_HANDLE handle = nullptr;
   if (bridge_.FT_OpenEx(description.c_str(), FT_OPEN_BY_DESCRIPTION, &handle) != FT_OK || !handle) {
@@ -92,9 +95,13 @@ void CIrisDeskDlg::Disconnect() {
   // Everything the worker showed before it ended comes first.
   ApplyWorkerUpdates();
   CloseDevice();
+  // A command the worker did not send before the stop must not move the diaphragm at
+  // the next link, perhaps of another controller.
+  commandQueue_.Clear();
   window_.SetItemText(IDC_CONNECT, kCaptionConnect);
   window_.EnableItem(IDC_PORT_LIST, true);
   SetControlsEnabled(false);
+  SetLinkState(LinkNotConnected);
 }
 
 void CIrisDeskDlg::EndWorker() {
@@ -113,18 +120,26 @@ bool CIrisDeskDlg::Pause(Duration duration) { return clock_.WaitForStop(stopEven
 
 void CIrisDeskDlg::LinkWorkerMain() {
   RaiseCurrentThreadPriority();
+  TimePoint nextPoll = clock_.Now() + kPollInterval;
   for (;;) {
-    if (Pause(kPollInterval)) {
+    const auto left = std::max(Duration(0), std::chrono::duration_cast<Duration>(nextPoll - clock_.Now()));
+    const StopEvent::Wait wait = clock_.WaitForStopOrWake(stopEvent_, left);
+    if (wait == StopEvent::Wait::Stopped) {
       SetLinkState(LinkNotConnected);
       break;
     }
-    bool goOn;
     try {
-      goOn = RunOnePoll();
+      if (wait == StopEvent::Wait::Woken) {
+        // A command was queued: send it now; the status requests keep their cadence.
+        DrainCommandQueue();
+        continue;
+      }
+      if (!RunOnePoll()) break;
     } catch (...) {
-      break;  // the panel keeps its last status; Disconnect still ends the link
+      EndLinkFromWorker(false);
+      break;
     }
-    if (!goOn) break;
+    nextPoll = clock_.Now() + kPollInterval;
   }
   workerEnded_ = true;
 }
@@ -132,83 +147,59 @@ void CIrisDeskDlg::LinkWorkerMain() {
 bool CIrisDeskDlg::RunOnePoll() {
   PollController();
   if (!deviceLost_) return true;
-  OnDeviceLost();
+  deviceLost_ = false;
+  EndLinkFromWorker(true);
   return false;
 }
 
-void CIrisDeskDlg::OnDeviceLost() {
-  deviceLost_ = false;
+void CIrisDeskDlg::EndLinkFromWorker(bool deviceLost) {
   commandQueue_.Clear();
-  // The device is gone, but its handle still holds the port (a file descriptor on
-  // Linux): release it so the same device can be opened when it comes back.
+  // A lost device's handle still holds the port (a file descriptor on Linux): release
+  // it so the same device can be opened when it comes back.
   if (const FT_HANDLE handle = deviceHandle_.exchange(nullptr)) bridge_.FT_Close(handle);
   WindowWriter& w = Writer();
   w.EnableItem(IDC_PORT_LIST, true);
   w.SetItemText(IDC_CURRENT_VALUE, "");
   w.SetItemText(IDC_CONNECT, kCaptionConnect);
-  EnumerateControllers();
+  // The link is over, whatever the last reply said: never leave "Connected." with
+  // controls that would do nothing. An empty list says "Not Found." by itself.
+  if (!deviceLost || EnumerateControllers() != 0) SetLinkState(LinkNotConnected);
 }
 
 void CIrisDeskDlg::PollController() {
   if (!deviceHandle_.load()) return;
   DrainCommandQueue();
   if (stopEvent_.IsSet()) return;  // the link is closing: no new exchange
-  const Frame request = EncodeCommand(kCodeStatus, 0);
   const FT_HANDLE handle = deviceHandle_.load();
   if (!handle) return;
 
-  bridge_.FT_Purge(handle, FT_PURGE_RX);
-  uint32_t written = 0;
-  const FT_STATUS status = bridge_.FT_Write(handle, request.data(), kFrameSize, &written);
-  if (status == FT_IO_ERROR) {
-    deviceLost_ = true;
-    return;
-  }
-  if (status != FT_OK) return;
-  deviceLost_ = false;
-
-  switch (AwaitReply(handle)) {
-    case Exchange::Abandoned:
+  const StatusExchange exchange = ExchangeStatus(bridge_, handle, clock_, &stopEvent_);
+  switch (exchange.outcome) {
+    case ExchangeOutcome::Lost:
+      deviceLost_ = true;
       return;
-    case Exchange::Missed:
-      bridge_.FT_Purge(handle, FT_PURGE_RX);
-      bridge_.FT_Purge(handle, FT_PURGE_TX);
+    case ExchangeOutcome::NotSent:
+      return;  // nothing is counted
+    case ExchangeOutcome::Abandoned:
+      deviceLost_ = false;
+      return;
+    case ExchangeOutcome::Missed:
+      deviceLost_ = false;
       if (++missedReplies_ > kMissesBeforeNoFeedback) {
         missedReplies_ = 0;
         SetLinkState(LinkNoFeedback);
       }
       return;
-    case Exchange::Reply:
-      HandleReply(handle);
-      bridge_.FT_Purge(handle, FT_PURGE_RX);
+    case ExchangeOutcome::Reply:
+      deviceLost_ = false;
+      HandleReply(exchange.reply);
       return;
   }
 }
 
-CIrisDeskDlg::Exchange CIrisDeskDlg::AwaitReply(FT_HANDLE handle) {
-  const TimePoint deadline = clock_.Now() + kReplyWindow;
-  for (;;) {
-    uint32_t waiting = 0;
-    bridge_.FT_GetQueueStatus(handle, &waiting);
-    const TimePoint now = clock_.Now();
-    if (now > deadline) return Exchange::Missed;
-    // A reply is exactly one frame; fewer is still coming, more is noise.
-    if (waiting == kFrameSize) return Exchange::Reply;
-    if (stopEvent_.IsSet()) return Exchange::Abandoned;
-    // Sleep until bytes may have come instead of asking again at once. Slept to just
-    // past the deadline, so the last look is after the window has closed.
-    const auto left = std::chrono::duration_cast<Duration>(deadline - now) + Duration(1);
-    bridge_.WaitForReceive(handle, std::min<Duration>(left, kReplyWaitSlice));
-  }
-}
-
-void CIrisDeskDlg::HandleReply(FT_HANDLE handle) {
+void CIrisDeskDlg::HandleReply(const std::optional<StatusReply>& reply) {
   SetLinkState(LinkConnected);
   missedReplies_ = 0;
-  std::array<uint8_t, kFrameSize> bytes{};
-  uint32_t read = 0;
-  if (bridge_.FT_Read(handle, bytes.data(), kFrameSize, &read) != FT_OK || read != kFrameSize) return;
-  const auto reply = DecodeStatusReply(bytes);
   if (!reply) return;
   currentMm_ = StepsToMm(reply->position);
   Writer().SetItemText(IDC_CURRENT_VALUE, FormatFixed(currentMm_, 2));

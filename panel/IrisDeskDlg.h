@@ -14,6 +14,8 @@
 #include "link/Bridge.h"
 #include "link/Clock.h"
 #include "link/CommandQueue.h"
+#include "link/Exchange.h"
+#include "link/WireProtocol.h"
 #include "panel/DecimalEditCtrl.h"
 #include "panel/DeferredWindowWriter.h"
 #include "panel/WindowOps.h"
@@ -37,14 +39,10 @@ inline constexpr const char* kCaptionStop = "Stop";
 inline constexpr const char* kCaptionConnect = "Connect";
 inline constexpr const char* kCaptionDisconnect = "Disconnect";
 
-inline constexpr int kMaxSizeMm = 14;
+inline constexpr int kMaxSizeMm = static_cast<int>(kTravelMm);
 inline constexpr auto kPollInterval = std::chrono::milliseconds(120);
-inline constexpr auto kReplyWindow = std::chrono::milliseconds(200);
 inline constexpr auto kCommandSpacing = std::chrono::milliseconds(20);
-// The reply wait sleeps in slices this long at most, so a stop is seen promptly.
-inline constexpr auto kReplyWaitSlice = std::chrono::milliseconds(20);
 inline constexpr int kMissesBeforeNoFeedback = 6;
-inline constexpr uint32_t kMaxListedDevices = 1024;
 
 struct PanelEnvironment {
   Bridge& bridge;
@@ -96,7 +94,9 @@ class CIrisDeskDlg {
   void DrainCommandQueue();
 
   // Connection and poll cycle.
-  uint32_t EnumerateControllers();
+  // Lists the controllers present; the entry reading `keepSelected` is selected when
+  // there is one, else the first.
+  uint32_t EnumerateControllers(const std::optional<std::string>& keepSelected = std::nullopt);
   // The operator opens the port list: list the devices present now, unless linked.
   void OnPortListDropDown();
   void ToggleConnection();
@@ -130,12 +130,14 @@ class CIrisDeskDlg {
   void EndWorker();
   void CloseDevice();
   void LinkWorkerMain();
-  void OnDeviceLost();
+  // The worker's end of a link it did not close itself: a lost device (which lists the
+  // controllers again) or a poll that threw.
+  void EndLinkFromWorker(bool deviceLost);
+  void Enqueue(const QueuedCommand& command);
   // Waits on the stop event; true when the worker has been told to stop.
   bool Pause(Duration duration);
-  enum class Exchange { Reply, Missed, Abandoned };
-  Exchange AwaitReply(FT_HANDLE handle);
-  void HandleReply(FT_HANDLE handle);
+  // A status reply came: `reply` is empty when it could not be read or decoded.
+  void HandleReply(const std::optional<StatusReply>& reply);
   void ApplyStatusFlags(uint8_t flags);
 
   WindowOps& window_;
@@ -154,6 +156,8 @@ class CIrisDeskDlg {
   bool sliderDriven_ = false;   // the entry is being rewritten from the slider
   int32_t autoConnect_ = 0;     // non-zero: connect at start-up
   int32_t portIndex_ = 0;
+  // Entries in the port list; written by whichever thread lists (never both at once).
+  std::atomic<uint32_t> listedCount_{0};
 
   // Written by the window's thread, read by the worker.
   std::atomic<double> targetMm_{0.0};
