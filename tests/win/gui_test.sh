@@ -3,7 +3,7 @@
 # as an operator would (xdotool), and read back from outside (gui_probe.exe). Three
 # sessions: the simulated controller at each precision with a stopped move; the
 # stand-in FTD2XX.DLL with auto-connect, the About box and a settings file that is a
-# link; and a PC without the driver. Usage: gui_test.sh BUILD_DIR
+# link; a PC without the driver, closed with the close box. Usage: gui_test.sh BUILD_DIR
 set -euo pipefail
 build=$(cd "$1" && pwd)
 run="$(cd "$(dirname "$0")/../.." && pwd)/tools/wine-run.sh"
@@ -153,6 +153,7 @@ start "$work/bare"
 wait_for 10 "Not Found is shown" has_text 1010 "VRX-330 Controller Not Found."
 click 1013
 wait_for 10 "Connect fails" has_text 1010 "VRX-330 Controller Not Connected."
-xdotool key Escape
+eval "$(xdotool search --name "Kavro VRX-330 Control v1.0" getwindowgeometry --shell)"
+xdotool mousemove $((X + WIDTH - 12)) $((Y + 11)) click 1  # the close box
 closed
 echo "GUI test passed"
