@@ -24,7 +24,9 @@ namespace {
 double CpuSeconds() {
   FILETIME created, ended, kernel, user;
   GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user);
-  auto seconds = [](FILETIME t) { return static_cast<double>((uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime) / 1e7; };
+  auto seconds = [](FILETIME t) {
+    return static_cast<double>((uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime) / 1e7;
+  };
   return seconds(kernel) + seconds(user);
 }
 
@@ -56,7 +58,8 @@ int main(int argc, char** argv) {
     took.push_back(Ms(std::chrono::steady_clock::now() - start).count());
   }
   std::sort(took.begin(), took.end());
-  std::printf("disconnect latency (30 cycles)   median %6.2f  p95 %6.2f  max %6.2f ms\n", took[15], took[28], took[29]);
+  std::printf("disconnect latency (30 cycles)   median %6.2f  p95 %6.2f  max %6.2f ms\n", took[15], took[28],
+              took[29]);
 
   p.ToggleConnection();
   if (!Connected(h)) return 1;

@@ -51,7 +51,8 @@ std::wstring ResolveTarget(const std::wstring& path) {
   // Asked of every existing file, not only those marked as reparse points: links that
   // other systems make (a Unix link seen through Wine, a share's link) carry no mark.
   if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return path;
-  Handle h(CreateFileW(path.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  Handle h(
+      CreateFileW(path.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!h.ok()) return path;
   std::wstring final(MAX_PATH, L'\0');
   for (;;) {
@@ -104,7 +105,8 @@ bool WriteFileAtomically(const std::string& path, const std::string& contents,
   DWORD createError = ERROR_SUCCESS;
   for (unsigned attempt = 0; attempt < 100 && created == INVALID_HANDLE_VALUE; ++attempt) {
     temp = target + L".~" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(attempt);
-    created = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    created =
+        CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     createError = created == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
     if (createError != ERROR_FILE_EXISTS) break;
   }
@@ -113,8 +115,9 @@ bool WriteFileAtomically(const std::string& path, const std::string& contents,
     const bool written = WriteAllAndFlush(tempFile.get(), contents) && tempFile.Close();
     if (written && exists) {
       // Keep what the owner set that a new file would lose.
-      SetFileAttributesW(temp.c_str(), attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED |
-                                                     FILE_ATTRIBUTE_ARCHIVE));
+      SetFileAttributesW(
+          temp.c_str(),
+          attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_ARCHIVE));
     }
     if (!written || (beforeRename && !beforeRename()) ||
         !MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
@@ -128,7 +131,8 @@ bool WriteFileAtomically(const std::string& path, const std::string& contents,
   // The folder takes no new files: an existing, writable file is rewritten in place.
   if (!exists || createError != ERROR_ACCESS_DENIED) return false;
   if (beforeRename && !beforeRename()) return false;
-  Handle file(CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, TRUNCATE_EXISTING, 0, nullptr));
+  Handle file(
+      CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, TRUNCATE_EXISTING, 0, nullptr));
   return file.ok() && WriteAllAndFlush(file.get(), contents) && file.Close();
 }
 

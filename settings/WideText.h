@@ -18,11 +18,12 @@ inline std::wstring Widen(const std::string& text, UINT codePage = CP_UTF8) {
 
 inline std::string Narrow(const std::wstring& wide, UINT codePage = CP_UTF8) {
   if (wide.empty()) return {};
-  const int n =
-      WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+  const int n = WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                    nullptr, nullptr);
   std::string text(static_cast<size_t>(n > 0 ? n : 0), '\0');
   if (n > 0)
-    WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), text.data(), n, nullptr, nullptr);
+    WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), text.data(), n, nullptr,
+                        nullptr);
   return text;
 }
 

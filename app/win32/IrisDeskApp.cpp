@@ -31,7 +31,8 @@ void Tell(const std::string& text, bool error) {
   HANDLE out = GetStdHandle(error ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
   if (!out || out == INVALID_HANDLE_VALUE || GetFileType(out) == FILE_TYPE_UNKNOWN) {
     out = nullptr;
-    if (AttachConsole(ATTACH_PARENT_PROCESS)) out = GetStdHandle(error ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+    if (AttachConsole(ATTACH_PARENT_PROCESS))
+      out = GetStdHandle(error ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
   }
   if (out && out != INVALID_HANDLE_VALUE) {
     DWORD written = 0;
@@ -77,29 +78,24 @@ int CIrisDeskApp::Run() {
   const Action action = ParseArguments(CommandLineArguments(), bad);
   const std::string exe = RunningExecutablePath();
   switch (action) {
-    case Action::Help:
-      Tell(kHelp, false);
-      return 0;
-    case Action::Version:
-      Tell(std::string(kProductName) + " " + kProductVersion + "\r\n", false);
-      return 0;
-    case Action::SettingsPath:
-      Tell(ChooseSettingsPath(exe) + "\r\n", false);
-      return 0;
+    case Action::Help: Tell(kHelp, false); return 0;
+    case Action::Version: Tell(std::string(kProductName) + " " + kProductVersion + "\r\n", false); return 0;
+    case Action::SettingsPath: Tell(ChooseSettingsPath(exe) + "\r\n", false); return 0;
     case Action::BadUsage:
       Tell("irisdesk: unknown option '" + bad + "'\r\nTry 'irisdesk --help'.\r\n", true);
       return 2;
     case Action::RunReal:
-    case Action::RunSimulated:
-      break;
+    case Action::RunSimulated: break;
   }
 
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES};
   InitCommonControlsEx(&controls);
 
   std::unique_ptr<Bridge> bridge;
-  if (action == Action::RunSimulated) bridge = std::make_unique<SimulatedBridge>();
-  else bridge = std::make_unique<D2xxBridge>();
+  if (action == Action::RunSimulated)
+    bridge = std::make_unique<SimulatedBridge>();
+  else
+    bridge = std::make_unique<D2xxBridge>();
   PanelDialog panel(GetModuleHandleW(nullptr), *bridge, exe);
   panel.RunModal();
   return 0;

@@ -23,17 +23,14 @@ void Centre(HWND hwnd, HWND over) {
 
 INT_PTR CALLBACK AboutProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM) {
   switch (message) {
-    case WM_INITDIALOG:
-      Centre(hwnd, GetParent(hwnd));
-      return TRUE;
+    case WM_INITDIALOG: Centre(hwnd, GetParent(hwnd)); return TRUE;
     case WM_COMMAND:
       if (LOWORD(wParam) == 1 || LOWORD(wParam) == 2) {  // OK, Escape, the close box
         EndDialog(hwnd, LOWORD(wParam));
         return TRUE;
       }
       return FALSE;
-    default:
-      return FALSE;
+    default: return FALSE;
   }
 }
 
@@ -43,8 +40,9 @@ PanelDialog::PanelDialog(HINSTANCE instance, Bridge& bridge, std::string executa
     : instance_(instance), bridge_(bridge), executablePath_(std::move(executablePath)) {
   appIcon_ = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
                                            GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
-  smallIcon_ = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
-                                             GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+  smallIcon_ =
+      static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
+                                    GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
 }
 
 PanelDialog::~PanelDialog() {
@@ -54,7 +52,8 @@ PanelDialog::~PanelDialog() {
 }
 
 void PanelDialog::RunModal() {
-  DialogBoxParamW(instance_, MAKEINTRESOURCEW(IDD_MAIN_PANEL), nullptr, DialogProc, reinterpret_cast<LPARAM>(this));
+  DialogBoxParamW(instance_, MAKEINTRESOURCEW(IDD_MAIN_PANEL), nullptr, DialogProc,
+                  reinterpret_cast<LPARAM>(this));
 }
 
 INT_PTR CALLBACK PanelDialog::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -72,9 +71,7 @@ INT_PTR CALLBACK PanelDialog::DialogProc(HWND hwnd, UINT message, WPARAM wParam,
 
 INT_PTR PanelDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_INITDIALOG:
-      OnInitDialog();
-      return TRUE;
+    case WM_INITDIALOG: OnInitDialog(); return TRUE;
     case kWorkerUpdates:
       if (panel_ && !destroyed_) panel_->ApplyWorkerUpdates();
       return TRUE;
@@ -84,19 +81,13 @@ INT_PTR PanelDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         return TRUE;
       }
       return FALSE;  // move, minimise, close and the rest: the default handling
-    case WM_PAINT:
-      return OnPaint();
-    case WM_QUERYDRAGICON:
-      return reinterpret_cast<INT_PTR>(appIcon_);
+    case WM_PAINT: return OnPaint();
+    case WM_QUERYDRAGICON: return reinterpret_cast<INT_PTR>(appIcon_);
     case WM_HSCROLL:
       if (panel_ && lParam) panel_->OnSliderScroll(GetDlgCtrlID(reinterpret_cast<HWND>(lParam)));
       return TRUE;
-    case WM_COMMAND:
-      OnCommand(LOWORD(wParam), HIWORD(wParam));
-      return TRUE;
-    case WM_CLOSE:
-      EndDialog(hwnd_, IDCANCEL);
-      return TRUE;
+    case WM_COMMAND: OnCommand(LOWORD(wParam), HIWORD(wParam)); return TRUE;
+    case WM_CLOSE: EndDialog(hwnd_, IDCANCEL); return TRUE;
     case WM_DESTROY:
       // Every way of closing ends here: stop the link, save the settings, once.
       if (panel_ && !destroyed_) {
@@ -104,8 +95,7 @@ INT_PTR PanelDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         panel_->OnDestroy();
       }
       return FALSE;
-    default:
-      return FALSE;
+    default: return FALSE;
   }
 }
 
@@ -148,7 +138,7 @@ void PanelDialog::OnCommand(int id, int code) {
     case IDC_INIT: panel_->QueueInit(); break;
     case IDC_CONNECT: panel_->ToggleConnection(); break;
     case IDC_AUTOCONNECT: panel_->OnAutoConnectClicked(); break;
-    case IDOK: break;  // Enter never closes the panel
+    case IDOK: break;                                  // Enter never closes the panel
     case IDCANCEL: EndDialog(hwnd_, IDCANCEL); break;  // Escape
     default: break;
   }
@@ -182,11 +172,8 @@ LRESULT CALLBACK PanelDialog::EntryProc(HWND hwnd, UINT message, WPARAM wParam, 
       if (self->panel_ && !self->destroyed_) self->panel_->OnEntryKeyUp();
       return result;
     }
-    case WM_NCDESTROY:
-      RemoveWindowSubclass(hwnd, EntryProc, kEntrySubclass);
-      break;
-    default:
-      break;
+    case WM_NCDESTROY: RemoveWindowSubclass(hwnd, EntryProc, kEntrySubclass); break;
+    default: break;
   }
   return DefSubclassProc(hwnd, message, wParam, lParam);
 }

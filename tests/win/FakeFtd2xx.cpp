@@ -14,7 +14,9 @@ namespace {
 
 using irisdesk::FT_STATUS;
 
-constexpr char kDescription[] = "VRX-330 Pr\xFC" "fstand";
+constexpr char kDescription[] =
+    "VRX-330 Pr\xFC"
+    "fstand";
 
 struct Node {  // the library's record, declared here on its own to catch layout slips
   ULONG Flags, Type, ID;
@@ -66,7 +68,8 @@ ULONG WINAPI FT_GetDeviceInfoList(Node* list, DWORD* count) {
 ULONG WINAPI FT_OpenEx(void* arg, DWORD flags, void** handle) {
   *handle = nullptr;
   if (Told("fail-open")) return irisdesk::FT_DEVICE_NOT_OPENED;
-  if (flags != irisdesk::FT_OPEN_BY_DESCRIPTION || std::strcmp(static_cast<const char*>(arg), kDescription) != 0)
+  if (flags != irisdesk::FT_OPEN_BY_DESCRIPTION ||
+      std::strcmp(static_cast<const char*>(arg), kDescription) != 0)
     return irisdesk::FT_DEVICE_NOT_FOUND;
   return Bridge().FT_OpenEx(irisdesk::kSimulatorDescription, flags, handle);
 }

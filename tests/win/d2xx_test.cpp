@@ -39,7 +39,8 @@ TEST(D2xxBridge, WholeSessionOnTheStandInLibrary) {
   test::PanelHarness h;
   CIrisDeskDlg& p = h.Start(bridge);
   // The 8-bit description arrives as UTF-8 and goes back to the library as it came.
-  ASSERT_EQ(h.window.list, std::vector<std::string>{"VRX-330 Pr\xC3\xBC" "fstand"});
+  ASSERT_EQ(h.window.list, std::vector<std::string>{"VRX-330 Pr\xC3\xBC"
+                                                    "fstand"});
 
   Tell("fail-open");
   p.ToggleConnection();
@@ -49,8 +50,10 @@ TEST(D2xxBridge, WholeSessionOnTheStandInLibrary) {
   Tell("");
   p.ToggleConnection();
   ASSERT_TRUE(p.linked());
-  ASSERT_TRUE(h.PumpUntil([&] { return h.window.texts[IDC_STATUS_LINE] == "VRX-330 Controller Connected."; }));
-  ASSERT_TRUE(h.PumpUntil([&] { return h.window.enabled[IDC_SET_STOP] && h.window.texts[IDC_SET_STOP] == "Set"; }));
+  ASSERT_TRUE(
+      h.PumpUntil([&] { return h.window.texts[IDC_STATUS_LINE] == "VRX-330 Controller Connected."; }));
+  ASSERT_TRUE(
+      h.PumpUntil([&] { return h.window.enabled[IDC_SET_STOP] && h.window.texts[IDC_SET_STOP] == "Set"; }));
   h.Type("1");
   p.OnSetStop();
   EXPECT_TRUE(h.PumpUntil([&] { return h.window.texts[IDC_CURRENT_VALUE] == "1.00"; }));

@@ -18,13 +18,15 @@ size_t FilesIn(const std::filesystem::path& dir) {
 }
 
 TEST(WindowsPaths, SettingsLieBesideTheExecutableOrInTheUsersAppData) {
-  EXPECT_EQ(SettingsPathBeside("C:\\Program Files\\IrisDesk\\irisdesk.exe"), "C:\\Program Files\\IrisDesk\\vrx330.ini");
+  EXPECT_EQ(SettingsPathBeside("C:\\Program Files\\IrisDesk\\irisdesk.exe"),
+            "C:\\Program Files\\IrisDesk\\vrx330.ini");
   EXPECT_EQ(SettingsPathBeside("D:/lab\\bin/irisdesk.exe"), "D:/lab\\bin/vrx330.ini");
   const std::string exe = RunningExecutablePath();
   EXPECT_TRUE(exe.size() > 24 && exe.substr(exe.size() - 22) == "\\settings_win_test.exe") << exe;
   EXPECT_EQ(ChooseSettingsPath(exe), SettingsPathBeside(exe));  // the build folder is writable
   const std::string perUser = PerUserSettingsPath();
-  EXPECT_TRUE(perUser.size() > 20 && perUser.find("\\IrisDesk\\vrx330.ini") == perUser.size() - 20) << perUser;
+  EXPECT_TRUE(perUser.size() > 20 && perUser.find("\\IrisDesk\\vrx330.ini") == perUser.size() - 20)
+      << perUser;
   test::TempDir dir;
   EXPECT_TRUE(CanCreateFilesIn(dir.path().string()));
   EXPECT_EQ(FilesIn(dir.path()), 0u);  // the probe leaves nothing behind
