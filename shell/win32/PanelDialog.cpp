@@ -187,7 +187,13 @@ void PanelDialog::SetItemText(int id, const std::string& text) {
   settingText_ = false;
 }
 
-void PanelDialog::EnableItem(int id, bool enabled) { EnableWindow(Item(id), enabled); }
+void PanelDialog::EnableItem(int id, bool enabled) {
+  const HWND item = Item(id);
+  // A disabled control cannot keep the keyboard: hand it on first, or Escape and Tab
+  // would do nothing until the operator clicked somewhere.
+  if (!enabled && item && GetFocus() == item) SendMessageW(hwnd_, WM_NEXTDLGCTL, 0, FALSE);
+  EnableWindow(item, enabled);
+}
 
 void PanelDialog::SetCheck(int id, int checked) {
   SendMessageW(Item(id), BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
