@@ -58,4 +58,42 @@ bool CanCreateFilesIn(const std::string& directory) {
   return false;
 }
 
+bool CanWriteFile(const std::string& path) {
+  const std::wstring wide = Widen(path);
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES ||
+      (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
+    return false;
+  // The access rules decide the rest: ask for write access and let go at once.
+  const HANDLE h =
+      CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(h);
+  return true;
+}
+
+bool IsSystemProgramFolder(const std::string& directory) {
+  // The full, case-folded path, compared with the system's program and Windows
+  // folders at whole folder names.
+  auto normalised = [](std::wstring path) {
+    std::wstring full(32768, L'\0');
+    const DWORD n = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (n > 0 && n < full.size()) path.assign(full.data(), n);
+    for (wchar_t& c : path) c = c == L'/' ? L'\\' : c;
+    while (!path.empty() && path.back() == L'\\') path.pop_back();
+    CharUpperBuffW(path.data(), static_cast<DWORD>(path.size()));
+    return path + L'\\';
+  };
+  const std::wstring folder = normalised(Widen(directory.empty() ? "." : directory));
+  for (const KNOWNFOLDERID& id : {FOLDERID_ProgramFiles, FOLDERID_ProgramFilesX86, FOLDERID_Windows}) {
+    PWSTR known = nullptr;
+    std::wstring system;
+    if (SHGetKnownFolderPath(id, KF_FLAG_DEFAULT, nullptr, &known) == S_OK && known) system = known;
+    CoTaskMemFree(known);
+    if (!system.empty() && folder.rfind(normalised(system), 0) == 0) return true;
+  }
+  return false;
+}
+
 }  // namespace irisdesk

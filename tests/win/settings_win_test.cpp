@@ -27,7 +27,13 @@ TEST(WindowsPaths, SettingsLieBesideTheExecutableOrInTheUsersAppData) {
   const std::string perUser = PerUserSettingsPath();
   EXPECT_TRUE(perUser.size() > 20 && perUser.find("\\IrisDesk\\vrx330.ini") == perUser.size() - 20)
       << perUser;
+  // An installed copy keeps its settings per user, whoever ran it first.
+  for (const char* folder : {"C:\\Program Files\\IrisDesk\\", "c:/program files/irisdesk", "C:\\windows"})
+    EXPECT_TRUE(IsSystemProgramFolder(folder)) << folder;
+  EXPECT_FALSE(IsSystemProgramFolder("C:\\Program Files Lab\\IrisDesk\\"));
+  EXPECT_EQ(ChooseSettingsPath("C:\\Program Files\\IrisDesk\\irisdesk.exe"), perUser);
   test::TempDir dir;
+  EXPECT_FALSE(IsSystemProgramFolder(dir.path().string()));
   EXPECT_TRUE(CanCreateFilesIn(dir.path().string()));
   EXPECT_EQ(FilesIn(dir.path()), 0u);  // the probe leaves nothing behind
   EXPECT_FALSE(CanCreateFilesIn((dir.path() / "missing").string()));
@@ -52,7 +58,9 @@ TEST(WindowsAtomicFile, ReplacesWholeFilesAndLeavesWhatItMayNotWriteAlone) {
   EXPECT_EQ(test::ReadFile(file), "new\r\n");
   EXPECT_EQ(FilesIn(dir.path()), 1u);
 
+  EXPECT_TRUE(CanWriteFile(path));
   SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY);
+  EXPECT_FALSE(CanWriteFile(path));
   EXPECT_FALSE(SettingsFile(path).WriteSettingInt("settings", "Auto Connect", 1));
   EXPECT_EQ(test::ReadFile(file), "new\r\n");
   EXPECT_EQ(FilesIn(dir.path()), 1u);
