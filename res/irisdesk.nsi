@@ -1,6 +1,6 @@
 ; The Windows installer: irisdesk.exe and its README into Program Files, a Start menu
 ; entry and an uninstaller. `/S` installs and uninstalls silently. Settings are not
-; kept here: a folder users cannot write makes the panel keep them per user, in
+; kept here: a program in Program Files keeps them per user, in
 ; %APPDATA%\IrisDesk\vrx330.ini, which the uninstaller leaves in place.
 ; makensis -DEXE=... -DREADME=... -DOUTFILE=... irisdesk.nsi
 Unicode true
