@@ -5,6 +5,7 @@
 #include <system_error>
 #include <vector>
 
+#include "link/ThreadPriority.h"
 #include "link/WireProtocol.h"
 #include "panel/IrisDeskDlg.h"
 #include "settings/NumberText.h"
@@ -118,6 +119,7 @@ void CIrisDeskDlg::CloseDevice() {
 bool CIrisDeskDlg::Pause(Duration duration) { return clock_.WaitForStop(stopEvent_, duration); }
 
 void CIrisDeskDlg::LinkWorkerMain() {
+  RaiseCurrentThreadPriority();
   TimePoint nextPoll = clock_.Now() + kPollInterval;
   for (;;) {
     const auto left = std::max(Duration(0), std::chrono::duration_cast<Duration>(nextPoll - clock_.Now()));

@@ -9,9 +9,21 @@
 #include "settings/Platform.h"
 
 namespace irisdesk {
+namespace {
+
+// Windows paths may separate folders with either slash.
+size_t LastSeparator(const std::string& path) {
+#ifdef _WIN32
+  return path.find_last_of("/\\");
+#else
+  return path.rfind('/');
+#endif
+}
+
+}  // namespace
 
 std::string SettingsPathBeside(const std::string& executablePath) {
-  const size_t slash = executablePath.rfind('/');
+  const size_t slash = LastSeparator(executablePath);
   const std::string directory = slash == std::string::npos ? "" : executablePath.substr(0, slash + 1);
   return directory + kSettingsFileName;
 }

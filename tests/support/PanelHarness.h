@@ -5,6 +5,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -17,8 +18,11 @@ namespace irisdesk::test {
 class TempDir {
  public:
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "irisdesk-test-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
+    // A fresh name each time (create_directory is false for one that exists).
+    std::random_device random;
+    do {
+      path_ = std::filesystem::temp_directory_path() / ("irisdesk-test-" + std::to_string(random()));
+    } while (!std::filesystem::create_directory(path_));
   }
   ~TempDir() {
     std::error_code ignored;

@@ -1,0 +1,150 @@
+#include "link/D2xxBridge.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <vector>
+
+#include "settings/WideText.h"
+
+namespace irisdesk {
+namespace {
+
+static_assert(offsetof(D2xxBridge::DeviceNode, Description) == 32, "the library's record layout");
+
+// No driver, or one that lacks a call: report what an empty bus reports.
+constexpr FT_STATUS kAbsent = FT_DEVICE_NOT_FOUND;
+
+template <typename F>
+bool Resolve(HMODULE module, const char* name, F& target) {
+  const FARPROC proc = GetProcAddress(module, name);
+  target = reinterpret_cast<F>(reinterpret_cast<void (*)()>(proc));
+  return proc != nullptr;
+}
+
+// A description that fits the record: UTF-8 can be longer than the 8-bit text it came
+// from, so it is cut at a whole character.
+void CopyDescription(const std::string& text, char (&out)[64]) {
+  size_t n = std::min(text.size(), sizeof out - 1);
+  while (n > 0 && n < text.size() && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+  std::copy_n(text.data(), n, out);
+  out[n] = '\0';
+}
+
+}  // namespace
+
+D2xxBridge::D2xxBridge(const std::wstring& library) {
+  // The executable's folder and the system folders only: a DLL planted in the
+  // current directory is never picked up.
+  HMODULE module = LoadLibraryExW(library.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+  if (!module && GetLastError() == ERROR_INVALID_PARAMETER)  // a system without the flag
+    module = LoadLibraryW(library.c_str());
+  if (!module) return;
+  const bool all = Resolve(module, "FT_CreateDeviceInfoList", calls_.CreateDeviceInfoList) &
+                   Resolve(module, "FT_GetDeviceInfoList", calls_.GetDeviceInfoList) &
+                   Resolve(module, "FT_OpenEx", calls_.OpenEx) &
+                   Resolve(module, "FT_SetBaudRate", calls_.SetBaudRate) &
+                   Resolve(module, "FT_SetDataCharacteristics", calls_.SetDataCharacteristics) &
+                   Resolve(module, "FT_Purge", calls_.Purge) & Resolve(module, "FT_Write", calls_.Write) &
+                   Resolve(module, "FT_GetQueueStatus", calls_.GetQueueStatus) &
+                   Resolve(module, "FT_Read", calls_.Read) & Resolve(module, "FT_Close", calls_.Close);
+  if (!all) {
+    FreeLibrary(module);
+    calls_ = {};
+    return;
+  }
+  module_ = module;
+}
+
+D2xxBridge::~D2xxBridge() {
+  if (module_) FreeLibrary(module_);
+}
+
+FT_STATUS D2xxBridge::FT_CreateDeviceInfoList(uint32_t* count) {
+  *count = 0;
+  if (!module_) return kAbsent;
+  DWORD n = 0;
+  const Status status = calls_.CreateDeviceInfoList(&n);
+  *count = n;
+  return status;
+}
+
+FT_STATUS D2xxBridge::FT_GetDeviceInfoList(FT_DEVICE_LIST_INFO_NODE* list, uint32_t* count) {
+  const uint32_t capacity = *count;
+  *count = 0;
+  if (!module_ || capacity == 0) return kAbsent;
+  // The library fills as many records as it counted last; a device plugged in since
+  // must not write past the end, so leave room for the ones that may have come.
+  std::vector<DeviceNode> nodes(capacity + 16);
+  DWORD n = capacity;
+  const Status status = calls_.GetDeviceInfoList(nodes.data(), &n);
+  const uint32_t filled = std::min<uint32_t>(n, capacity);
+  for (uint32_t i = 0; i < filled; ++i) {
+    const DeviceNode& node = nodes[i];
+    FT_DEVICE_LIST_INFO_NODE& out = list[i];
+    out.Flags = node.Flags;
+    out.Type = node.Type;
+    out.ID = node.ID;
+    out.LocId = node.LocId;
+    std::copy_n(node.SerialNumber, sizeof out.SerialNumber, out.SerialNumber);
+    out.SerialNumber[sizeof out.SerialNumber - 1] = '\0';
+    const std::string ansi(node.Description, strnlen(node.Description, sizeof node.Description));
+    CopyDescription(Narrow(Widen(ansi, CP_THREAD_ACP)), out.Description);
+    out.ftHandle = node.ftHandle;
+  }
+  *count = filled;
+  return status;
+}
+
+FT_STATUS D2xxBridge::FT_OpenEx(const char* arg, uint32_t flags, FT_HANDLE* handle) {
+  *handle = nullptr;
+  if (!module_ || !arg) return kAbsent;
+  std::string ansi = Narrow(Widen(arg), CP_THREAD_ACP);
+  return calls_.OpenEx(ansi.data(), flags, handle);
+}
+
+FT_STATUS D2xxBridge::FT_SetBaudRate(FT_HANDLE handle, uint32_t baud) {
+  return module_ ? calls_.SetBaudRate(handle, baud) : kAbsent;
+}
+
+FT_STATUS D2xxBridge::FT_SetDataCharacteristics(FT_HANDLE handle, uint8_t wordLength, uint8_t stopBits,
+                                                uint8_t parity) {
+  return module_ ? calls_.SetDataCharacteristics(handle, wordLength, stopBits, parity) : kAbsent;
+}
+
+FT_STATUS D2xxBridge::FT_Purge(FT_HANDLE handle, uint32_t mask) {
+  return module_ ? calls_.Purge(handle, mask) : kAbsent;
+}
+
+FT_STATUS D2xxBridge::FT_Write(FT_HANDLE handle, const void* buffer, uint32_t size, uint32_t* written) {
+  DWORD n = 0;
+  const Status status = module_ ? calls_.Write(handle, const_cast<void*>(buffer), size, &n) : kAbsent;
+  *written = n;
+  return status;
+}
+
+FT_STATUS D2xxBridge::FT_GetQueueStatus(FT_HANDLE handle, uint32_t* waiting) {
+  DWORD n = 0;
+  const Status status = module_ ? calls_.GetQueueStatus(handle, &n) : kAbsent;
+  *waiting = n;
+  return status;
+}
+
+FT_STATUS D2xxBridge::FT_Read(FT_HANDLE handle, void* buffer, uint32_t size, uint32_t* read) {
+  DWORD n = 0;
+  const Status status = module_ ? calls_.Read(handle, buffer, size, &n) : kAbsent;
+  *read = n;
+  return status;
+}
+
+FT_STATUS D2xxBridge::FT_Close(FT_HANDLE handle) { return module_ ? calls_.Close(handle) : kAbsent; }
+
+FT_STATUS D2xxBridge::WaitForReceive(FT_HANDLE, std::chrono::microseconds timeout) {
+  // The ten calls have no blocking wait, so sleep a short slice: a reply (16 bytes at
+  // 19200 baud, over 8 ms on the wire) is seen within a few milliseconds of its last
+  // byte, and the thread stays asleep nearly all the time.
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(timeout).count();
+  Sleep(static_cast<DWORD>(std::clamp<long long>(ms, 1, 4)));
+  return FT_OK;
+}
+
+}  // namespace irisdesk

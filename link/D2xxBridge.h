@@ -1,0 +1,64 @@
+#pragma once
+// The bridge on the maker's D2XX library (FTD2XX.DLL), loaded at run time so that a
+// PC without the driver still starts the panel: it then lists no devices.
+#include <windows.h>
+
+#include <string>
+
+#include "link/Bridge.h"
+
+namespace irisdesk {
+
+class D2xxBridge final : public Bridge {
+ public:
+  // `library` is the DLL to load: a bare name is looked for beside the executable and
+  // in the system folders (never the current directory); tests pass a full path.
+  explicit D2xxBridge(const std::wstring& library = L"FTD2XX.DLL");
+  ~D2xxBridge() override;
+  D2xxBridge(const D2xxBridge&) = delete;
+  D2xxBridge& operator=(const D2xxBridge&) = delete;
+
+  // The library was found and has all ten calls.
+  bool Loaded() const { return module_ != nullptr; }
+
+  FT_STATUS FT_CreateDeviceInfoList(uint32_t* count) override;
+  FT_STATUS FT_GetDeviceInfoList(FT_DEVICE_LIST_INFO_NODE* list, uint32_t* count) override;
+  FT_STATUS FT_OpenEx(const char* arg, uint32_t flags, FT_HANDLE* handle) override;
+  FT_STATUS FT_SetBaudRate(FT_HANDLE handle, uint32_t baud) override;
+  FT_STATUS FT_SetDataCharacteristics(FT_HANDLE handle, uint8_t wordLength, uint8_t stopBits,
+                                      uint8_t parity) override;
+  FT_STATUS FT_Purge(FT_HANDLE handle, uint32_t mask) override;
+  FT_STATUS FT_Write(FT_HANDLE handle, const void* buffer, uint32_t size, uint32_t* written) override;
+  FT_STATUS FT_GetQueueStatus(FT_HANDLE handle, uint32_t* waiting) override;
+  FT_STATUS FT_Read(FT_HANDLE handle, void* buffer, uint32_t size, uint32_t* read) override;
+  FT_STATUS FT_Close(FT_HANDLE handle) override;
+  FT_STATUS WaitForReceive(FT_HANDLE handle, std::chrono::microseconds timeout) override;
+
+  // The library's own declarations: 32-bit ULONG/DWORD, the WINAPI convention.
+  using Status = ULONG;
+  struct DeviceNode {  // the library's device record; Description is 8-bit ANSI text
+    ULONG Flags, Type, ID;
+    DWORD LocId;
+    char SerialNumber[16];
+    char Description[64];
+    void* ftHandle;
+  };
+  struct Calls {
+    Status(WINAPI* CreateDeviceInfoList)(DWORD*);
+    Status(WINAPI* GetDeviceInfoList)(DeviceNode*, DWORD*);
+    Status(WINAPI* OpenEx)(void*, DWORD, void**);
+    Status(WINAPI* SetBaudRate)(void*, ULONG);
+    Status(WINAPI* SetDataCharacteristics)(void*, UCHAR, UCHAR, UCHAR);
+    Status(WINAPI* Purge)(void*, ULONG);
+    Status(WINAPI* Write)(void*, void*, DWORD, DWORD*);
+    Status(WINAPI* GetQueueStatus)(void*, DWORD*);
+    Status(WINAPI* Read)(void*, void*, DWORD, DWORD*);
+    Status(WINAPI* Close)(void*);
+  };
+
+ private:
+  HMODULE module_ = nullptr;
+  Calls calls_{};
+};
+
+}  // namespace irisdesk
