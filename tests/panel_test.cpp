@@ -75,21 +75,6 @@ TEST_F(PanelTest, ShutDownSavesTheThreeSettingsAndKeepsOtherLines) {
             "Diaphragm Precision=100\r\nLast Diaphragm Value=735\r\n");
 }
 
-TEST_F(PanelTest, SliderDragRewritesTheEntryButScrollsFromElsewhereDoNothing) {
-  auto& p = Start();
-  p.SelectPrecision(10);
-  h.Drag(37);
-  EXPECT_EQ(h.window.Text(IDC_NEW_VALUE), "3.7");
-  EXPECT_DOUBLE_EQ(p.targetMm(), 3.7);
-  EXPECT_EQ(p.sliderPosition(), 37);
-  EXPECT_EQ(h.window.sliderPos, 37);
-  h.window.DragSlider(9);
-  p.OnSliderScroll(std::nullopt);
-  p.OnSliderScroll(IDC_PORT_LIST);
-  EXPECT_EQ(p.sliderPosition(), 37);
-  EXPECT_EQ(h.window.Text(IDC_NEW_VALUE), "3.7");
-}
-
 TEST_F(PanelTest, TypedSizesMoveTheSliderWithTheRoundingRule) {
   const struct {
     uint8_t precision;
@@ -133,41 +118,6 @@ TEST_F(PanelTest, PrecisionSwitchKeepsTheSizeAsFarAsTheUnitAllows) {
   huge.WriteIni("[settings]\r\nDiaphragm Precision=1\r\nLast Diaphragm Value=2000000000\r\n");
   huge.Start(bridge).SelectPrecision(100);
   EXPECT_EQ(huge.panel->sliderPosition(), 2147483647);
-}
-
-TEST(DecimalEntry, LetsThroughOnlyWhatFormsADecimalNumberAndClampsOnRelease) {
-  CDecimalEditCtrl entry;
-  const struct {
-    int precision;
-    const char* text;
-    char32_t ch;
-    bool accepted;
-  } typed[] = {
-      {10, "1.2", '3', true},  {10, "1.2", '.', false}, {10, "12", '.', true},   {1, "12", '.', false},
-      {100, "", '.', true},    {10, "1", '-', false},   {10, "1", 'e', false},   {10, "1", ' ', false},
-      {10, "1", 8, true},      {10, "1", 3, false},     {10, "1", 22, false},    {10, "1", 0x7F, false},
-      {10, "1", 26, false},    {10, "1", '\r', false},  {10, "1", U'٣', false},  {1, "", '0', true},
-      {10, "14.", '.', false},  // a selected point is still in the text before the keystroke
-  };
-  for (const auto& c : typed) {
-    entry.entryPrecision = c.precision;
-    EXPECT_EQ(entry.AcceptChar(c.ch, c.text), c.accepted)
-        << "precision " << c.precision << " text '" << c.text << "' char " << static_cast<uint32_t>(c.ch);
-  }
-  entry.upperBound = 14.0;
-  const struct {
-    int precision;
-    const char* text;
-    std::optional<std::string> clamped;
-  } released[] = {
-      {1, "15", "14"},   {10, "15", "14.0"},   {100, "15", "14.00"},  {1, "14", std::nullopt},
-      {10, "14.0", std::nullopt},              {100, "14.00", std::nullopt},
-      {100, "14.001", "14.00"},                {1, "", std::nullopt}, {10, "inf", "14.0"},
-  };
-  for (const auto& c : released) {
-    entry.entryPrecision = c.precision;
-    EXPECT_EQ(entry.ClampOnKeyUp(c.text), c.clamped) << c.text << " at " << c.precision;
-  }
 }
 
 }  // namespace

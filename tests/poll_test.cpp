@@ -180,25 +180,6 @@ TEST_F(PollTest, AnUnhomedControllerIsInitialisedThenMovedWithinTheTravel) {
   }
 }
 
-TEST_F(PollTest, SetStopFollowsTheMotorFlags) {
-  Connect();
-  const struct {
-    uint8_t flags;
-    const char* caption;
-    bool setStopEnabled, entryEnabled;
-  } steps[] = {{StatusMoving | StatusInitialising, "Set", false, false},
-               {StatusMoving | StatusInitialised, "Stop", false, false},  // caption changes, state does not
-               {StatusInitialised, "Set", true, true}};
-  for (const auto& s : steps) {
-    Answer(2000, s.flags);
-    Poll();
-    EXPECT_EQ(h.window.Text(IDC_SET_STOP), s.caption) << int{s.flags};
-    EXPECT_EQ(h.window.IsEnabled(IDC_SET_STOP), s.setStopEnabled) << int{s.flags};
-    EXPECT_EQ(h.window.IsEnabled(IDC_NEW_VALUE), s.entryEnabled) << int{s.flags};
-    EXPECT_EQ(h.window.IsEnabled(IDC_DIAPHRAGM_SLIDER), s.entryEnabled) << int{s.flags};
-  }
-}
-
 TEST_F(PollTest, SetSendsTheSlidersValueWithinTheTravelAndOnlyOnALink) {
   h.Type("5");
   p->OnSetStop();
