@@ -79,9 +79,11 @@ void CIrisDeskDlg::OnDestroy() {
 void CIrisDeskDlg::SaveSettings() {
   const SettingsFile settings(iniPath_);
   // Failures are silent: an unwritable file leaves the old one as it was.
-  settings.WriteSettingInt(kSettingsSection, kKeyPrecision, precision_);
-  settings.WriteSettingInt(kSettingsSection, kKeyLastValue, sliderPosition_);
-  settings.WriteSettingInt(kSettingsSection, kKeyAutoConnect, autoConnect_);
+  // One replacement for the three, so a program killed while saving keeps either all
+  // the old values or all the new ones.
+  settings.WriteSettingInts(
+      kSettingsSection,
+      {{kKeyPrecision, precision_}, {kKeyLastValue, sliderPosition_}, {kKeyAutoConnect, autoConnect_}});
 }
 
 }  // namespace irisdesk

@@ -57,16 +57,21 @@ std::string SettingsFile::ReadSettingText(const std::string& section, const std:
   return value;
 }
 
-bool SettingsFile::WriteSettingInt(const std::string& section, const std::string& key,
-                                   int32_t value) const {
+bool SettingsFile::WriteSettingInt(const std::string& section, const std::string& key, int32_t value) const {
+  return WriteSettingInts(section, {{key, value}});
+}
+
+bool SettingsFile::WriteSettingInts(const std::string& section,
+                                    std::initializer_list<std::pair<std::string, int32_t>> values) const {
   std::string bytes;
   if (ReadWholeFile(path_, bytes) == ReadResult::Failed) return false;
   IniDocument doc = IniDocument::Parse(bytes);
-  doc.Set(section, key, FormatInt(value));
+  for (const auto& [key, value] : values) doc.Set(section, key, FormatInt(value));
   // The per-user folder does not exist before the first save.
   const auto folder = std::filesystem::path(path_).parent_path();
   std::error_code error;
-  if (!folder.empty() && !std::filesystem::exists(folder, error)) std::filesystem::create_directories(folder, error);
+  if (!folder.empty() && !std::filesystem::exists(folder, error))
+    std::filesystem::create_directories(folder, error);
   return WriteFileAtomically(path_, doc.Serialize());
 }
 

@@ -2,7 +2,9 @@
 // The panel's settings file: integers under named keys of named sections in an INI
 // text file. Each call goes to the file; nothing is cached.
 #include <cstdint>
+#include <initializer_list>
 #include <string>
+#include <utility>
 
 namespace irisdesk {
 
@@ -38,7 +40,9 @@ class SettingsFile {
   // Stores the value; true when it reached the disk. An unreadable existing file is
   // never replaced, so settings and lines the program does not know about are not lost.
   bool WriteSettingInt(const std::string& section, const std::string& key, int32_t value) const;
-
+  // Several values in one replacement of the file: all of them reach the disk or none.
+  bool WriteSettingInts(const std::string& section,
+                        std::initializer_list<std::pair<std::string, int32_t>> values) const;
 
  private:
   std::string path_;
