@@ -16,7 +16,10 @@ FRESH_CACHE=${FRESH_CACHE:-/var/cache/irisdesk-fresh}
 PANEL_SECONDS=${PANEL_SECONDS:-5}
 STEP_LIMIT=${STEP_LIMIT:-2400} # seconds for either command, set-up and build included
 
-[ "$(id -u)" -eq 0 ] || { echo "fresh-check: run as root (debootstrap, mount, chroot)" >&2; exit 1; }
+if [ "$(id -u)" -ne 0 ]; then # debootstrap, mount and chroot need root
+  command -v sudo >/dev/null || { echo "fresh-check: run as root" >&2; exit 1; }
+  exec sudo "$0" "$@"
+fi
 top=$(git -C "$(dirname "$0")/.." rev-parse --show-toplevel)
 commit=$(git -C "$top" rev-parse --verify "${1:-HEAD}^{commit}")
 cache="$FRESH_CACHE/root-$SUITE"
@@ -31,7 +34,7 @@ begin() { step_start=$(date +%s); echo "== $1"; }
 # end NAME STATUS [LOG]: records the step; on failure shows the tail of its log.
 end() {
   local secs=$(($(date +%s) - step_start))
-  results+=("$(printf '%-34s %-5s %5ss' "$1" "$2" "$secs")")
+  results+=("$(printf '%-4s %5ss  %s' "$2" "$secs" "$1")")
   if [ "$2" != ok ]; then
     failed=1
     if [ -n "${3:-}" ]; then echo "-- last lines of $3:" && tail -n 30 "$3"; fi
@@ -68,7 +71,7 @@ mounts=()
 run_pid=""
 cleanup() {
   local i
-  [ -n "$run_pid" ] && kill -TERM "$run_pid" 2>/dev/null && wait "$run_pid" 2>/dev/null
+  if [ -n "$run_pid" ] && kill -TERM "$run_pid" 2>/dev/null; then wait "$run_pid" 2>/dev/null || true; fi
   for ((i = ${#mounts[@]} - 1; i >= 0; i--)); do umount -l "${mounts[i]}" 2>/dev/null || true; done
   # Never delete through a mount that is still there: it would reach the host's /dev.
   if grep -q " $scratch/" /proc/mounts; then
@@ -119,7 +122,12 @@ if [ -n "$panel" ]; then
     kill -TERM "$run_pid" 2>/dev/null || true
     wait "$run_pid" || true
     run_pid=""
-    end "./dev run (panel kept running)" ok
+    # It closes on TERM like on Ctrl+C, keeping its settings.
+    if [ -f "$root/src/build/vrx330.ini" ]; then
+      end "./dev run (panel kept running, closed on TERM, wrote its settings)" ok
+    else
+      end "./dev run (panel kept running, wrote no settings on TERM)" FAIL "$run_log"
+    fi
   else
     wait "$run_pid" || true
     end "./dev run (panel ended early)" FAIL "$run_log"
