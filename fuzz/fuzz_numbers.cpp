@@ -1,4 +1,5 @@
-// The text-to-number rules against the C library's own conversions, in the "C" locale.
+// The text-to-number rules: integers against the C library's own conversion, decimals
+// for consistency and a lossless round trip through the text the panel writes.
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -20,16 +21,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int32_t expected = wide > INT32_MAX ? INT32_MAX : wide < INT32_MIN ? INT32_MIN : static_cast<int32_t>(wide);
   if (TextToInt(cText) != expected) std::abort();
 
-  // Decimals: where strtod reads plain decimal notation (not hex, inf or nan) the
-  // two must agree exactly.
-  char* end = nullptr;
-  errno = 0;
-  const double reference = std::strtod(cText.c_str(), &end);
-  const std::string used(cText.c_str(), static_cast<size_t>(end - cText.c_str()));
-  const bool plain = used.find_first_not_of(" \t\n\v\f\r+-.0123456789eE") == std::string::npos;
-  const double ours = TextToDouble(cText);
-  if (plain && errno != ERANGE && ours != reference) std::abort();
-  if (std::isnan(ours)) std::abort();
+  // Decimals: the same answer whatever follows a NUL.
+  const double ours = TextToDouble(text);
+  const double again = TextToDouble(cText);
+  if (ours != again && !(std::isnan(ours) && std::isnan(again))) std::abort();
 
   // Formatting and reading back keep the value to the digits shown.
   if (std::isfinite(ours) && std::fabs(ours) < 1e15) {

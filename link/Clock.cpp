@@ -1,6 +1,7 @@
 #include "link/Clock.h"
 
 #include <thread>
+#include <utility>
 
 namespace irisdesk {
 
@@ -15,6 +16,27 @@ void StopEvent::Set() {
 void StopEvent::Reset() {
   std::lock_guard lock(mutex_);
   set_ = false;
+  woken_ = false;
+}
+
+void StopEvent::Wake() {
+  {
+    std::lock_guard lock(mutex_);
+    woken_ = true;
+  }
+  changed_.notify_all();
+}
+
+bool StopEvent::TakeWake() {
+  std::lock_guard lock(mutex_);
+  return std::exchange(woken_, false);
+}
+
+StopEvent::Wait StopEvent::WaitForStopOrWake(Duration timeout) {
+  std::unique_lock lock(mutex_);
+  changed_.wait_for(lock, timeout, [this] { return set_ || woken_; });
+  if (set_) return Wait::Stopped;
+  return std::exchange(woken_, false) ? Wait::Woken : Wait::TimedOut;
 }
 
 bool StopEvent::IsSet() const {
@@ -39,10 +61,37 @@ void ManualClock::SleepUntil(TimePoint when) {
   if (when > now_) now_ = when;
 }
 
+template <typename Ready>
+bool ManualClock::HoldUntil(TimePoint until, Ready ready) {
+  for (;;) {
+    if (ready()) return true;
+    if (Now() >= until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
 bool ManualClock::WaitForStop(const StopEvent& stop, Duration timeout) {
+  if (held_) return HoldUntil(Now() + timeout, [&] { return stop.IsSet(); });
   if (stop.IsSet()) return true;
   Advance(timeout);
   return false;
+}
+
+StopEvent::Wait ManualClock::WaitForStopOrWake(StopEvent& stop, Duration timeout) {
+  using Wait = StopEvent::Wait;
+  if (held_) {
+    Wait result = Wait::TimedOut;
+    HoldUntil(Now() + timeout, [&] {
+      if (stop.IsSet()) result = Wait::Stopped;
+      else if (stop.TakeWake()) result = Wait::Woken;
+      return result != Wait::TimedOut;
+    });
+    return result;
+  }
+  if (stop.IsSet()) return Wait::Stopped;
+  if (stop.TakeWake()) return Wait::Woken;
+  Advance(timeout);
+  return Wait::TimedOut;
 }
 
 void ManualClock::Advance(Duration by) {

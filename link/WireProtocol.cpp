@@ -17,6 +17,8 @@ uint32_t Round049(double x) {
 
 uint32_t MmToSteps(double mm) { return Round049(mm * StepsPerMm + StepOffset); }
 
+uint32_t MoveSteps(double mm) { return MmToSteps(std::isnan(mm) ? 0.0 : std::clamp(mm, 0.0, kTravelMm)); }
+
 double StepsToMm(uint32_t steps) {
   const double mm = (static_cast<double>(steps) - StepOffset) / StepsPerMm;
   return (mm < 0.0 || mm > kMaxShownMm) ? 0.0 : mm;

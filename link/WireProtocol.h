@@ -15,6 +15,7 @@ using Frame = std::array<uint8_t, kFrameSize>;
 inline constexpr double StepsPerMm = 550.0;
 inline constexpr uint32_t StepOffset = 860;     // steps at 0 mm
 inline constexpr double kMaxShownMm = 20000.0;  // reported sizes beyond this read as 0
+inline constexpr double kTravelMm = 14.0;       // the diaphragm's whole range, from 0
 
 // Command codes: three upper-case ASCII letters.
 inline constexpr std::string_view kCodeStatus = "PSG";
@@ -37,6 +38,9 @@ inline constexpr uint8_t StatusInitialised = 0x08;
 uint32_t Round049(double x);
 
 uint32_t MmToSteps(double mm);
+// The step count of a move: the size kept within 0..kTravelMm (NaN as 0) first, so no
+// caller can command the motor beyond its travel.
+uint32_t MoveSteps(double mm);
 double StepsToMm(uint32_t steps);
 
 // CommandFrame: header, "02", code, parameter big-endian, "**", CR.

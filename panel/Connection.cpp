@@ -11,9 +11,10 @@
 
 namespace irisdesk {
 
-uint32_t CIrisDeskDlg::EnumerateControllers() {
+uint32_t CIrisDeskDlg::EnumerateControllers(const std::optional<std::string>& keepSelected) {
   WindowWriter& w = Writer();
   w.ResetList();
+  listedCount_ = 0;
   uint32_t count = 0;
   bridge_.FT_CreateDeviceInfoList(&count);
   if (count == 0) {
@@ -26,19 +27,27 @@ uint32_t CIrisDeskDlg::EnumerateControllers() {
   std::vector<FT_DEVICE_LIST_INFO_NODE> records(count);
   bridge_.FT_GetDeviceInfoList(records.data(), &count);
   count = std::min<uint32_t>(count, static_cast<uint32_t>(records.size()));
+  int selection = portIndex_;
   for (uint32_t i = 0; i < count; ++i) {
     const char* d = records[i].Description;
-    w.AddListString(std::string(d, strnlen(d, sizeof records[i].Description)));
+    const std::string description(d, strnlen(d, sizeof records[i].Description));
+    if (keepSelected && description == *keepSelected && selection == portIndex_) selection = static_cast<int>(i);
+    w.AddListString(description);
   }
   // A fill that found nothing after all leaves the list empty and the state as it was.
-  if (count != 0) w.SetListSelection(portIndex_);
+  if (count != 0) w.SetListSelection(selection);
+  listedCount_ = count;
   return count;
 }
 
 void CIrisDeskDlg::OnPortListDropDown() {
-  if (deviceHandle_.load()) return;  // the list belongs to the live link
-  ApplyWorkerUpdates();  // a worker that ended on a lost device may have listed last
-  EnumerateControllers();
+  // The list belongs to a live link, and to a worker still listing after a lost device.
+  if (deviceHandle_.load() || workerRunning()) return;
+  ApplyWorkerUpdates();
+  // The operator's pick stays picked if that controller is still there.
+  std::optional<std::string> chosen;
+  if (listedCount_.load() != 0) chosen = window_.GetItemText(IDC_PORT_LIST);
+  EnumerateControllers(chosen);
 }
 
 void CIrisDeskDlg::ToggleConnection() {
@@ -54,8 +63,9 @@ void CIrisDeskDlg::Connect() {
   linkOpen_ = false;
 
   // A list emptied by a lost device would otherwise need a restart once the device is
-  // back: look again before giving up.
-  if (window_.GetItemText(IDC_PORT_LIST).empty()) EnumerateControllers();
+  // back: look again before giving up. (An entry with an empty description is a
+  // device like any other.)
+  if (listedCount_.load() == 0) EnumerateControllers();
   const std::string description = window_.GetItemText(IDC_PORT_LIST);
   FT_HANDLE handle = nullptr;
   if (bridge_.FT_OpenEx(description.c_str(), FT_OPEN_BY_DESCRIPTION, &handle) != FT_OK || !handle) {
@@ -91,9 +101,13 @@ void CIrisDeskDlg::Disconnect() {
   // Everything the worker showed before it ended comes first.
   ApplyWorkerUpdates();
   CloseDevice();
+  // A command the worker did not send before the stop must not move the diaphragm at
+  // the next link, perhaps of another controller.
+  commandQueue_.Clear();
   window_.SetItemText(IDC_CONNECT, kCaptionConnect);
   window_.EnableItem(IDC_PORT_LIST, true);
   SetControlsEnabled(false);
+  SetLinkState(LinkNotConnected);
 }
 
 void CIrisDeskDlg::EndWorker() {
@@ -111,18 +125,26 @@ void CIrisDeskDlg::CloseDevice() {
 bool CIrisDeskDlg::Pause(Duration duration) { return clock_.WaitForStop(stopEvent_, duration); }
 
 void CIrisDeskDlg::LinkWorkerMain() {
+  TimePoint nextPoll = clock_.Now() + kPollInterval;
   for (;;) {
-    if (Pause(kPollInterval)) {
+    const auto left = std::max(Duration(0), std::chrono::duration_cast<Duration>(nextPoll - clock_.Now()));
+    const StopEvent::Wait wait = clock_.WaitForStopOrWake(stopEvent_, left);
+    if (wait == StopEvent::Wait::Stopped) {
       SetLinkState(LinkNotConnected);
       break;
     }
-    bool goOn;
     try {
-      goOn = RunOnePoll();
+      if (wait == StopEvent::Wait::Woken) {
+        // A command was queued: send it now; the status requests keep their cadence.
+        DrainCommandQueue();
+        continue;
+      }
+      if (!RunOnePoll()) break;
     } catch (...) {
-      break;  // the panel keeps its last status; Disconnect still ends the link
+      EndLinkFromWorker(false);
+      break;
     }
-    if (!goOn) break;
+    nextPoll = clock_.Now() + kPollInterval;
   }
   workerEnded_ = true;
 }
@@ -130,21 +152,23 @@ void CIrisDeskDlg::LinkWorkerMain() {
 bool CIrisDeskDlg::RunOnePoll() {
   PollController();
   if (!deviceLost_) return true;
-  OnDeviceLost();
+  deviceLost_ = false;
+  EndLinkFromWorker(true);
   return false;
 }
 
-void CIrisDeskDlg::OnDeviceLost() {
-  deviceLost_ = false;
+void CIrisDeskDlg::EndLinkFromWorker(bool deviceLost) {
   commandQueue_.Clear();
-  // The device is gone, but its handle still holds the port (a file descriptor on
-  // Linux): release it so the same device can be opened when it comes back.
+  // A lost device's handle still holds the port (a file descriptor on Linux): release
+  // it so the same device can be opened when it comes back.
   if (const FT_HANDLE handle = deviceHandle_.exchange(nullptr)) bridge_.FT_Close(handle);
   WindowWriter& w = Writer();
   w.EnableItem(IDC_PORT_LIST, true);
   w.SetItemText(IDC_CURRENT_VALUE, "");
   w.SetItemText(IDC_CONNECT, kCaptionConnect);
-  EnumerateControllers();
+  // The link is over, whatever the last reply said: never leave "Connected." with
+  // controls that would do nothing. An empty list says "Not Found." by itself.
+  if (!deviceLost || EnumerateControllers() != 0) SetLinkState(LinkNotConnected);
 }
 
 void CIrisDeskDlg::PollController() {

@@ -44,19 +44,25 @@ bool CIrisDeskDlg::OnInitDialog() {
 
   iniPath_ = ChooseSettingsPath(executablePath_);
   const SettingsFile settings(iniPath_);
-  precision_ = static_cast<uint8_t>(settings.ReadSettingInt(kSettingsSection, kKeyPrecision, precision_));
+  // Read whole before narrowing: 266 must not pass for 10.
+  const int32_t storedPrecision = settings.ReadSettingInt(kSettingsSection, kKeyPrecision, precision_);
+  precision_ = static_cast<uint8_t>(storedPrecision == 10 || storedPrecision == 100 ? storedPrecision : 0);
   sliderPosition_ = settings.ReadSettingInt(kSettingsSection, kKeyLastValue, sliderPosition_);
   autoConnect_ = settings.ReadSettingInt(kSettingsSection, kKeyAutoConnect, 0);
 
   switch (precision_) {
-    case 1: window_.SetCheck(IDC_PRECISION_1MM, 1); break;
     case 10: window_.SetCheck(IDC_PRECISION_01MM, 1); break;
     case 100: window_.SetCheck(IDC_PRECISION_001MM, 1); break;
-    default: break;  // no button stands for an unknown precision
+    default:
+      // 1, or a value no button and no format stand for: with it the entry would stay
+      // empty and Set would home the diaphragm whatever the slider showed.
+      precision_ = 1;
+      window_.SetCheck(IDC_PRECISION_1MM, 1);
+      break;
   }
   entry_.entryPrecision = precision_;
   window_.SetTitle(kWindowTitle);
-  window_.SetCheck(IDC_AUTOCONNECT, autoConnect_);
+  window_.SetCheck(IDC_AUTOCONNECT, autoConnect_ != 0 ? 1 : 0);
   ApplySliderScale();
 
   if (EnumerateControllers() != 0 && autoConnect_ != 0) ToggleConnection();

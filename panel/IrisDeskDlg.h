@@ -14,6 +14,7 @@
 #include "link/Bridge.h"
 #include "link/Clock.h"
 #include "link/CommandQueue.h"
+#include "link/WireProtocol.h"
 #include "panel/DecimalEditCtrl.h"
 #include "panel/DeferredWindowWriter.h"
 #include "panel/WindowOps.h"
@@ -37,7 +38,7 @@ inline constexpr const char* kCaptionStop = "Stop";
 inline constexpr const char* kCaptionConnect = "Connect";
 inline constexpr const char* kCaptionDisconnect = "Disconnect";
 
-inline constexpr int kMaxSizeMm = 14;
+inline constexpr int kMaxSizeMm = static_cast<int>(kTravelMm);
 inline constexpr auto kPollInterval = std::chrono::milliseconds(120);
 inline constexpr auto kReplyWindow = std::chrono::milliseconds(200);
 inline constexpr auto kCommandSpacing = std::chrono::milliseconds(20);
@@ -96,7 +97,9 @@ class CIrisDeskDlg {
   void DrainCommandQueue();
 
   // Connection and poll cycle.
-  uint32_t EnumerateControllers();
+  // Lists the controllers present; the entry reading `keepSelected` is selected when
+  // there is one, else the first.
+  uint32_t EnumerateControllers(const std::optional<std::string>& keepSelected = std::nullopt);
   // The operator opens the port list: list the devices present now, unless linked.
   void OnPortListDropDown();
   void ToggleConnection();
@@ -130,7 +133,10 @@ class CIrisDeskDlg {
   void EndWorker();
   void CloseDevice();
   void LinkWorkerMain();
-  void OnDeviceLost();
+  // The worker's end of a link it did not close itself: a lost device (which lists the
+  // controllers again) or a poll that threw.
+  void EndLinkFromWorker(bool deviceLost);
+  void Enqueue(const QueuedCommand& command);
   // Waits on the stop event; true when the worker has been told to stop.
   bool Pause(Duration duration);
   enum class Exchange { Reply, Missed, Abandoned };
@@ -154,6 +160,8 @@ class CIrisDeskDlg {
   bool sliderDriven_ = false;   // the entry is being rewritten from the slider
   int32_t autoConnect_ = 0;     // non-zero: connect at start-up
   int32_t portIndex_ = 0;
+  // Entries in the port list; written by whichever thread lists (never both at once).
+  std::atomic<uint32_t> listedCount_{0};
 
   // Written by the window's thread, read by the worker.
   std::atomic<double> targetMm_{0.0};

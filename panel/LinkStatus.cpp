@@ -54,21 +54,20 @@ void CIrisDeskDlg::OnSetStop() {
   else QueueInit();
 }
 
-void CIrisDeskDlg::OnAutoConnectClicked() { autoConnect_ ^= 1; }
+// The box shows any non-zero value as checked, so a click stores what it then shows.
+void CIrisDeskDlg::OnAutoConnectClicked() { autoConnect_ = autoConnect_ != 0 ? 0 : 1; }
 
-void CIrisDeskDlg::QueueInit() {
-  if (!deviceHandle_.load()) return;
-  commandQueue_.PushFront(QueuedCommand::Make(kCodeInit, 0));
-}
+void CIrisDeskDlg::QueueInit() { Enqueue(QueuedCommand::Make(kCodeInit, 0)); }
 
-void CIrisDeskDlg::QueueMove() {
-  if (!deviceHandle_.load()) return;
-  commandQueue_.PushFront(QueuedCommand::Make(kCodeMove, MmToSteps(targetMm_.load())));
-}
+void CIrisDeskDlg::QueueMove() { Enqueue(QueuedCommand::Make(kCodeMove, MoveSteps(targetMm_.load()))); }
 
-void CIrisDeskDlg::QueueStop() {
+void CIrisDeskDlg::QueueStop() { Enqueue(QueuedCommand::Make(kCodeStop, 0)); }
+
+void CIrisDeskDlg::Enqueue(const QueuedCommand& command) {
   if (!deviceHandle_.load()) return;
-  commandQueue_.PushFront(QueuedCommand::Make(kCodeStop, 0));
+  commandQueue_.PushFront(command);
+  // The worker sends it now rather than at its next poll: a Stop must not wait.
+  stopEvent_.Wake();
 }
 
 void CIrisDeskDlg::DrainCommandQueue() {

@@ -42,15 +42,16 @@ bool IsComment(std::string_view line) {
 
 IniDocument IniDocument::Parse(std::string_view bytes) {
   IniDocument doc;
+  // CR, LF and CRLF all end a line, as the platform's profile functions read them.
   while (!bytes.empty()) {
-    const size_t nl = bytes.find('\n');
-    if (nl == std::string_view::npos) {
+    const size_t at = bytes.find_first_of("\r\n");
+    if (at == std::string_view::npos) {
       doc.lines_.push_back({std::string(bytes), ""});
       break;
     }
-    const bool crlf = nl > 0 && bytes[nl - 1] == '\r';
-    doc.lines_.push_back({std::string(bytes.substr(0, crlf ? nl - 1 : nl)), crlf ? "\r\n" : "\n"});
-    bytes.remove_prefix(nl + 1);
+    const size_t endLength = bytes.substr(at, 2) == "\r\n" ? 2 : 1;
+    doc.lines_.push_back({std::string(bytes.substr(0, at)), std::string(bytes.substr(at, endLength))});
+    bytes.remove_prefix(at + endLength);
   }
   return doc;
 }
@@ -82,7 +83,11 @@ std::optional<std::string> IniDocument::Get(std::string_view section, std::strin
   const auto line = FindKey(*span, key);
   if (!line) return std::nullopt;
   const std::string_view text = lines_[*line].text;
-  return std::string(Trim(text.substr(text.find('=') + 1)));
+  std::string_view value = Trim(text.substr(text.find('=') + 1));
+  // One pair of matching quotes around a value is not part of it.
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+    value = value.substr(1, value.size() - 2);
+  return std::string(value);
 }
 
 void IniDocument::Set(std::string_view section, std::string_view key, std::string_view value) {
@@ -90,7 +95,9 @@ void IniDocument::Set(std::string_view section, std::string_view key, std::strin
   const auto span = FindSection(section);
   if (span) {
     if (const auto line = FindKey(*span, key)) {
-      lines_[*line].text = std::move(keyLine);
+      // Only the value changes: the name keeps the file's spelling and spacing.
+      std::string& text = lines_[*line].text;
+      text.replace(text.find('=') + 1, std::string::npos, value);
       return;
     }
     // After the section's last non-blank line, so blank separators stay below it.

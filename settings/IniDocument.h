@@ -3,7 +3,8 @@
 // (other sections, other keys, comments, blank lines, line ends) is written back
 // byte for byte. Lookups follow the platform profile functions the file format comes
 // from: section and key names match without regard to ASCII letter case, the first
-// match wins, and values are trimmed of surrounding blanks.
+// match wins, CR, LF and CRLF all end a line, and values are trimmed of surrounding
+// blanks and of one pair of matching quotes.
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,8 +18,9 @@ class IniDocument {
 
   std::optional<std::string> Get(std::string_view section, std::string_view key) const;
 
-  // Replaces the key's line in place, or appends the key at the end of its section,
-  // or appends the section (and key) at the end of the text. New lines end in CRLF.
+  // Replaces the value on the key's line in place (the name as the file spells it), or
+  // appends the key at the end of its section, or appends the section (and key) at the
+  // end of the text. New lines end in CRLF.
   void Set(std::string_view section, std::string_view key, std::string_view value);
 
   std::string Serialize() const;
@@ -26,7 +28,7 @@ class IniDocument {
  private:
   struct Line {
     std::string text;  // without its line end
-    std::string end;   // "\r\n", "\n" or "" for a last line without one
+    std::string end;   // "\r\n", "\n", "\r" or "" for a last line without one
   };
   struct Span {        // a section: its header line and the lines up to the next header
     size_t header;

@@ -1,7 +1,12 @@
 #include "settings/NumberText.h"
 
+#if !defined(_WIN32)
+#include <locale.h>
+#endif
+
 #include <charconv>
-#include <cmath>
+#include <clocale>
+#include <cstdlib>
 #include <limits>
 #include <system_error>
 
@@ -17,25 +22,20 @@ std::string_view SkipSpace(std::string_view text) {
   return text.substr(i);
 }
 
-// Length of the longest prefix of `s` (no sign) that reads as digits[.digits][e[+-]digits]
-// with at least one mantissa digit; 0 when there is none.
-size_t DecimalPrefixLength(std::string_view s) {
-  size_t i = 0;
-  size_t digits = 0;
-  while (i < s.size() && IsDigit(s[i])) ++i, ++digits;
-  if (i < s.size() && s[i] == '.') {
-    ++i;
-    while (i < s.size() && IsDigit(s[i])) ++i, ++digits;
-  }
-  if (digits == 0) return 0;
-  if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
-    size_t j = i + 1;
-    if (j < s.size() && (s[j] == '+' || s[j] == '-')) ++j;
-    const size_t exponentStart = j;
-    while (j < s.size() && IsDigit(s[j])) ++j;
-    if (j > exponentStart) i = j;  // an exponent without digits is not part of the number
-  }
-  return i;
+// strtod in the "C" locale: the longest prefix the platform's parser reads, decimal,
+// hexadecimal ("0x1A"), INF, INFINITY and NAN included, with overflow and underflow
+// judged from digits and exponent together.
+double ParseInCLocale(const std::string& text) {
+#if defined(_WIN32)
+  // mingw's own C99 parser; the Windows program never changes the C locale, so its
+  // decimal point stays '.'.
+  return __mingw_strtod(text.c_str(), nullptr);
+#else
+  // The window's toolkit sets the process locale from the desktop, where the
+  // decimal point may be a comma.
+  static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+  return strtod_l(text.c_str(), nullptr, cLocale);
+#endif
 }
 
 }  // namespace
@@ -62,26 +62,8 @@ int32_t TextToInt(std::string_view text) {
 }
 
 double TextToDouble(std::string_view text) {
-  text = SkipSpace(text);
-  bool negative = false;
-  if (!text.empty() && (text[0] == '+' || text[0] == '-')) {
-    negative = text[0] == '-';
-    text.remove_prefix(1);
-  }
-  const size_t length = DecimalPrefixLength(text);
-  if (length == 0) return 0.0;
-  double value = 0.0;
-  const auto [end, error] =
-      std::from_chars(text.data(), text.data() + length, value, std::chars_format::general);
-  if (error == std::errc::result_out_of_range) {
-    // from_chars leaves `value` untouched here; tell overflow from underflow by the exponent.
-    const auto e = text.substr(0, length).find_first_of("eE");
-    const bool tiny = e != std::string_view::npos && text.substr(e + 1, 1) == "-";
-    value = tiny ? 0.0 : HUGE_VAL;
-  } else if (error != std::errc{} || end != text.data() + length) {
-    return 0.0;
-  }
-  return negative ? -value : value;
+  // The text ends at its first NUL, as a C string would.
+  return ParseInCLocale(std::string(text.substr(0, text.find('\0'))));
 }
 
 std::string FormatInt(int64_t value) { return std::to_string(value); }

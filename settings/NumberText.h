@@ -12,9 +12,10 @@ namespace irisdesk {
 // the first non-digit. No digits gives 0; values beyond 32 bits saturate to the limit.
 int32_t TextToInt(std::string_view text);
 
-// Floating-point prefix of a text: leading white space, then the longest prefix that
-// is a decimal number (sign, digits, one point, exponent). No such prefix gives 0.0;
-// magnitudes beyond double saturate to +/-HUGE_VAL.
+// Floating-point prefix of a text, as the C library reads it in the "C" locale: leading
+// white space, then the longest prefix that is a number (decimal with exponent,
+// hexadecimal, INF, INFINITY, NAN). No such prefix gives 0.0; magnitudes beyond double
+// give +/-HUGE_VAL. Callers must expect infinities and NaN.
 double TextToDouble(std::string_view text);
 
 // "%d"

@@ -48,6 +48,10 @@ bool SettingsFile::WriteSettingInt(const std::string& section, const std::string
   if (ReadWholeFile(path_, bytes) == ReadResult::Failed) return false;
   IniDocument doc = IniDocument::Parse(bytes);
   doc.Set(section, key, FormatInt(value));
+  // The per-user folder does not exist before the first save.
+  const auto folder = std::filesystem::path(path_).parent_path();
+  std::error_code error;
+  if (!folder.empty() && !std::filesystem::exists(folder, error)) std::filesystem::create_directories(folder, error);
   return WriteFileAtomically(path_, doc.Serialize());
 }
 

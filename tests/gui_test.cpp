@@ -145,8 +145,20 @@ TEST_F(GuiTest, TypingFollowsTheEntryRulesAtEachPrecision) {
   for (Qt::Key key : {Qt::Key_V, Qt::Key_X, Qt::Key_Z, Qt::Key_C}) QTest::keyClick(Entry(), key, Qt::ControlModifier);
   EXPECT_EQ(Entry()->text(), "3.14159");
   QTest::keyClick(Entry(), Qt::Key_End);
+  QTest::keyClick(Entry(), Qt::Key_Backspace, Qt::ControlModifier);  // a control character too
+  EXPECT_EQ(Entry()->text(), "3.14159");
   QTest::keyClick(Entry(), Qt::Key_Backspace);
   EXPECT_EQ(Entry()->text(), "3.1415");
+  // Holding a key sends releases that are repeats: only the real release clamps.
+  QTest::mouseClick(Get(IDC_PRECISION_1MM), Qt::LeftButton);
+  Entry()->clear();
+  QTest::keyPress(Entry(), Qt::Key_1);
+  QTest::keyPress(Entry(), Qt::Key_5);
+  QKeyEvent repeat(QEvent::KeyRelease, Qt::Key_5, Qt::NoModifier, "5", /*autorep=*/true);
+  QApplication::sendEvent(Entry(), &repeat);
+  EXPECT_EQ(Entry()->text(), "15");
+  QTest::keyRelease(Entry(), Qt::Key_5);
+  EXPECT_EQ(Entry()->text(), "14");
 }
 
 TEST_F(GuiTest, SliderAndEntryStayInStep) {
@@ -160,10 +172,17 @@ TEST_F(GuiTest, SliderAndEntryStayInStep) {
   EXPECT_EQ(Entry()->text(), "0.3");
   QTest::keyClick(slider, Qt::Key_End);
   EXPECT_EQ(Entry()->text(), "14.0");
+  QApplication::processEvents();
   Entry()->clear();
   QTest::keyClicks(Entry(), "2.35");
   EXPECT_EQ(slider->value(), 24);
   EXPECT_EQ(Entry()->text(), "2.35");  // the slider does not write back while typing
+  // A scroll that leaves the slider where it is still rewrites the entry from it.
+  Entry()->clear();
+  QTest::keyClicks(Entry(), "14.04");
+  QTest::keyClick(slider, Qt::Key_End);
+  QApplication::processEvents();
+  EXPECT_EQ(Entry()->text(), "14.0");
 }
 
 TEST_F(GuiTest, EnterLeavesThePanelOpenAndEscapeClosesItSavingSettings) {

@@ -54,18 +54,6 @@ TEST_F(LinkFlowTest, UnplugLosesTheDeviceAndConnectWorksAfterReplug) {
   EXPECT_TRUE(Shows("VRX-330 Controller Connected."));
 }
 
-TEST_F(LinkFlowTest, RecordsLeftAtDisconnectGoOutOnTheNextLink) {
-  auto& p = StartConnected();
-  p.ToggleConnection();
-  p.commandQueue().PushFront(QueuedCommand::Make("STP", 0));
-  p.ToggleConnection();
-  ASSERT_TRUE(h.PumpUntil([&] { return p.commandQueue().Empty(); }));
-  const auto frames = bridge.controller().ReceivedFrames();
-  EXPECT_TRUE(std::any_of(frames.begin(), frames.end(), [](const auto& f) {
-    return std::string_view(reinterpret_cast<const char*>(f.frame.data()) + 6, 3) == "STP";
-  }));
-}
-
 TEST_F(LinkFlowTest, ClosingWithALiveLinkStopsTheWorkerThenSaves) {
   auto& p = StartConnected();
   p.OnDestroy();

@@ -32,11 +32,11 @@ TEST_F(PanelTest, StartsFromTheStoredSettingsOrTheDefaults) {
       {nullptr, 0, 1, IDC_PRECISION_1MM, 14, "0", 0},  // no file
       {"100", 735, 100, IDC_PRECISION_001MM, 1400, "7.35", 735},
       {"10", 37, 10, IDC_PRECISION_01MM, 140, "3.7", 37},
-      {"266", 37, 10, IDC_PRECISION_01MM, 140, "3.7", 37},  // only the low 8 bits count
-      // No format for an unknown precision: the entry stays empty and the position is lost.
-      {"5", 20, 5, 0, 70, "", 0},
-      {"-1", 20, 255, 0, 14 * 255, "", 0},
-      {"", 20, 0, 0, 0, "", 0},
+      // Any other precision reads as whole millimetres, the position as stored.
+      {"266", 37, 1, IDC_PRECISION_1MM, 14, "37", 37},
+      {"5", 20, 1, IDC_PRECISION_1MM, 14, "20", 20},
+      {"-1", 20, 1, IDC_PRECISION_1MM, 14, "20", 20},
+      {"", 9, 1, IDC_PRECISION_1MM, 14, "9", 9},
       // A position beyond the range is kept as it is until something limits it.
       {"100", 5000, 100, IDC_PRECISION_001MM, 1400, "50.00", 5000},
   };
@@ -67,13 +67,14 @@ TEST_F(PanelTest, ShutDownSavesTheThreeSettingsAndKeepsOtherLines) {
   auto& p = Start();
   p.SelectPrecision(100);
   h.Drag(735);
-  p.OnAutoConnectClicked();  // 2 -> 3 -> 2 -> 3: only the lowest bit flips
+  EXPECT_EQ(h.window.checks[IDC_AUTOCONNECT], 1);  // any non-zero value shows checked...
+  p.OnAutoConnectClicked();                       // ...so a click stores what it then shows
+  EXPECT_EQ(p.autoConnect(), 0);
   p.OnAutoConnectClicked();
-  EXPECT_EQ(p.autoConnect(), 2);
   p.OnAutoConnectClicked();
   p.OnDestroy();
   EXPECT_EQ(test::ReadFile(h.iniFile()),
-            "[view]\r\nZoom=2\r\n[settings]\r\n; operator notes\r\nAuto Connect=3\r\n"
+            "[view]\r\nZoom=2\r\n[settings]\r\n; operator notes\r\nAuto Connect=0\r\n"
             "Diaphragm Precision=100\r\nLast Diaphragm Value=735\r\n");
 }
 

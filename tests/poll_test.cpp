@@ -275,9 +275,11 @@ TEST_F(PollTest, IoErrorLosesTheDeviceAndRefillsTheList) {
   const struct {
     Strings remaining;
     const char* status;
-  } cases[] = {{{"Other bridge"}, ""}, {{}, "VRX-330 Controller Not Found."}};
+  } cases[] = {{{"Other bridge"}, "VRX-330 Controller Not Connected."}, {{}, "VRX-330 Controller Not Found."}};
   for (const auto& c : cases) {
     Connect();
+    Answer(860, StatusInitialised);
+    Poll();
     p->OnSetStop();
     bridge.writeStatus = FT_IO_ERROR;
     bridge.devices = c.remaining;
@@ -288,8 +290,9 @@ TEST_F(PollTest, IoErrorLosesTheDeviceAndRefillsTheList) {
     EXPECT_EQ(h.window.Text(IDC_CURRENT_VALUE), "");
     EXPECT_TRUE(h.window.IsEnabled(IDC_PORT_LIST));
     EXPECT_EQ(h.window.list, c.remaining);
-    EXPECT_EQ(Status(), c.status);  // with another device listed, the last message stays
-    EXPECT_EQ(bridge.closes, 1);    // the lost handle is released, so the port can be reopened
+    EXPECT_EQ(Status(), c.status);  // never "Connected." with controls that would do nothing
+    EXPECT_FALSE(h.window.IsEnabled(IDC_SET_STOP));
+    EXPECT_EQ(bridge.closes, 1);  // the lost handle is released, so the port can be reopened
     bridge.closes = 0;
     bridge.writeStatus = FT_OK;
     bridge.devices = {"VRX-330"};
@@ -304,11 +307,60 @@ TEST_F(PollTest, DeviceBackAfterALossIsFoundWithoutARestart) {
   ASSERT_FALSE(Poll());
   bridge.writeStatus = FT_OK;
   bridge.devices = {"VRX-330"};
-  p->OnPortListDropDown();  // opening the list looks again
-  EXPECT_EQ(h.window.list, bridge.devices);
-  h.window.ResetList();
-  p->ToggleConnection();  // and so does Connect with an empty list
+  p->ToggleConnection();  // Connect with an empty list looks again
   EXPECT_TRUE(p->linked());
+  Answer(860, StatusInitialised);
+  Poll();
+  EXPECT_EQ(Status(), "VRX-330 Controller Connected.");
+  EXPECT_TRUE(h.window.IsEnabled(IDC_PRECISION_01MM));
+}
+
+TEST_F(PollTest, ThePickedControllerStaysPickedWhenTheListIsOpened) {
+  const struct {
+    Strings before, after;
+    int picked;
+    const char* opened;
+  } cases[] = {
+      {{"A", "B"}, {"A", "B"}, 1, "Open B"},
+      {{"A", "B"}, {"C", "B", "A"}, 1, "Open B"},  // found by name, not by place
+      {{"A", "B"}, {"A", "C"}, 1, "Open A"},       // gone: the first entry
+      {{"B", ""}, {"B", ""}, 1, "Open "},          // an empty description is an entry too
+  };
+  for (const auto& c : cases) {
+    bridge.devices = c.before;
+    p->EnumerateControllers();
+    h.window.selection = c.picked;
+    bridge.devices = c.after;
+    p->OnPortListDropDown();
+    bridge.log.clear();
+    p->ToggleConnection();
+    EXPECT_EQ(bridge.log.front(), c.opened);
+    p->ToggleConnection();
+  }
+}
+
+TEST_F(PollTest, EveryMoveStaysWithinTheTravel) {
+  // A stored size beyond the travel, auto-connect and an unhomed controller: the move
+  // that follows the initialise is the one no operator pressed.
+  const struct {
+    const char* stored;
+    const char* move;
+  } cases[] = {{"Diaphragm Precision=100\r\nLast Diaphragm Value=5000", "QTRX02MSP 8560"},
+               {"Diaphragm Precision=10\r\nLast Diaphragm Value=-50", "QTRX02MSP 860"}};
+  for (const auto& c : cases) {
+    h.panel.reset();
+    h.WriteIni(std::string("[settings]\r\nAuto Connect=1\r\n") + c.stored + "\r\n");
+    h.window = test::FakeWindow();
+    SetUp();
+    ASSERT_TRUE(p->linked());
+    bridge.written.clear();
+    Answer(860, 0x00);
+    Poll();
+    Answer(860, StatusInitialised);
+    Poll();
+    Poll();
+    EXPECT_EQ(bridge.WrittenCommands(), (Strings{"QTRX02PSG 0", "QTRX02INT 0", "QTRX02PSG 0", c.move, "QTRX02PSG 0"}));
+  }
 }
 
 TEST_F(PollTest, MissesCarryOverToTheNextLink) {
@@ -332,6 +384,65 @@ TEST_F(PollTest, EnumerationListsDevicesInOrderWithoutTouchingTheState) {
   h.window.texts[IDC_CURRENT_VALUE] = "1.00";
   EXPECT_EQ(p->EnumerateControllers(), 0u);
   EXPECT_EQ(h.window.Text(IDC_CURRENT_VALUE), "1.00");  // already Not Found: nothing cleared again
+}
+
+// The real worker thread on a held clock: nothing happens by time unless the test
+// moves the clock, so what does happen was caused by the click alone.
+TEST(LinkWorkerTest, ClicksReachTheLineAtOnceAndEveryEndOfALinkIsShown) {
+  ManualClock clock(/*held=*/true);
+  test::ScriptedBridge bridge{clock};
+  test::PanelHarness h;
+  h.panel = std::make_unique<CIrisDeskDlg>(
+      h.window, PanelEnvironment{bridge, (h.dir.path() / "irisdesk").string(), {}, clock});
+  CIrisDeskDlg& p = *h.panel;
+  p.OnInitDialog();
+  const auto queueEmpties = [&] { return h.PumpUntil([&] { return p.commandQueue().Empty(); }); };
+  // Lets time pass a millisecond at a time until `done` holds.
+  const auto stepUntil = [&](const std::function<bool()>& done) {
+    return h.PumpUntil([&] {
+      if (done()) return true;
+      clock.Advance(1ms);
+      return false;
+    });
+  };
+  const auto shows = [&](const char* status) {
+    return stepUntil([&] { return h.window.Text(IDC_STATUS_LINE) == status; });
+  };
+  const auto reply = [&](uint8_t flags) {
+    bridge.onStatusRequest = [=] { return std::vector<Arrival>{{17ms, StatusReplyBytes(860, flags)}}; };
+  };
+
+  h.Type("5");
+  p.ToggleConnection();
+  p.OnSetStop();  // the worker is 120 ms from its next poll: the move must not wait for it
+  ASSERT_TRUE(queueEmpties());
+  h.window.texts[IDC_SET_STOP] = "Stop";
+  p.OnSetStop();
+  ASSERT_TRUE(stepUntil([&] { return p.commandQueue().Empty(); }));
+  h.window.texts[IDC_SET_STOP] = "Set";
+  h.Type("7");
+  p.OnSetStop();          // waits out the spacing after the stop...
+  p.ToggleConnection();   // ...and is dropped with its link
+  EXPECT_EQ(bridge.WrittenCommands(), (Strings{"QTRX02MSP 3610", "QTRX02STP 0"}));
+  EXPECT_GE(bridge.writtenAt[1] - bridge.writtenAt[0], kCommandSpacing);  // still 20 ms apart
+  EXPECT_TRUE(p.commandQueue().Empty());
+
+  // A poll that throws ends the link as visibly as an unplug; Connect brings it back.
+  for (const bool fault : {true, false}) {
+    reply(StatusInitialised);
+    p.ToggleConnection();
+    ASSERT_TRUE(shows("VRX-330 Controller Connected."));
+    EXPECT_TRUE(h.window.IsEnabled(IDC_PRECISION_01MM));
+    if (!fault) break;
+    bridge.throwOnWrite = true;
+    ASSERT_TRUE(stepUntil([&] { return !p.workerRunning(); }));
+    p.ApplyWorkerUpdates();
+    EXPECT_EQ(h.window.Text(IDC_STATUS_LINE), "VRX-330 Controller Not Connected.");
+    EXPECT_EQ(h.window.Text(IDC_CONNECT), "Connect");
+    EXPECT_FALSE(h.window.IsEnabled(IDC_SET_STOP));
+    EXPECT_FALSE(p.linked());
+    bridge.throwOnWrite = false;
+  }
 }
 
 }  // namespace

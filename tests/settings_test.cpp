@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <filesystem>
+#include <functional>
+#include <optional>
 
 #include "settings/AtomicFile.h"
 #include "settings/IniDocument.h"
@@ -32,18 +34,26 @@ TEST(TextToInt, FollowsTheStoredNumberRules) {
   for (const auto& c : cases) EXPECT_EQ(TextToInt(c.text), c.value) << '"' << c.text << '"';
 }
 
-TEST(TextToDouble, ReadsTheLongestDecimalPrefix) {
+TEST(TextToDouble, ReadsWhatThePlatformsParserReadsInAnyLocale) {
+  const double inf = HUGE_VAL;
+  const std::string zeros(400, '0');
   const struct {
-    const char* text;
+    std::string text;
     double value;
   } cases[] = {
       {"3.7", 3.7},   {" 0.049", 0.049}, {"1e1", 10.0},  {"1e", 1.0},     {"2.5e-1x", 0.25},
       {".5", 0.5},    {"5.", 5.0},       {"-2", -2.0},   {"+2", 2.0},     {"1.2.3", 1.2},
-      {"abc", 0.0},   {"", 0.0},         {".", 0.0},     {"-.", 0.0},     {"inf", 0.0},
-      {"1,5", 1.0},   {"1e-999", 0.0},
+      {"abc", 0.0},   {"", 0.0},         {".", 0.0},     {"-.", 0.0},     {"1,5", 1.0},
+      {"1e-999", 0.0}, {"1e999", inf},   {"0x1A", 26.0}, {"0X1a.8p1", 53.0}, {"0x", 0.0},
+      {"INF", inf},   {"-infinity", -inf}, {"Infinit", inf},
+      // Range comes from digits and exponent together.
+      {"0." + zeros + "1", 0.0}, {"1" + zeros + "e-10", inf}, {"1" + zeros + "e-395", 1e5},
+      {std::string("7\0" "9", 3), 7.0},  // a C string ends at its NUL
   };
+  const char* previous = std::setlocale(LC_NUMERIC, "de_DE.UTF-8");  // a decimal comma
   for (const auto& c : cases) EXPECT_DOUBLE_EQ(TextToDouble(c.text), c.value) << '"' << c.text << '"';
-  EXPECT_TRUE(std::isinf(TextToDouble("1e999")));
+  for (const char* nan : {"nan", "NAN(123abc)", "-nAn"}) EXPECT_TRUE(std::isnan(TextToDouble(nan))) << nan;
+  if (previous) std::setlocale(LC_NUMERIC, "C");
 }
 
 TEST(FormatFixed, UsesAPointWhateverTheLocale) {
@@ -87,6 +97,32 @@ TEST(IniDocument, FindsTheFirstSectionBehindAByteOrderMark) {
   EXPECT_EQ(doc.Serialize(), "\xEF\xBB\xBF[settings]\r\nAuto Connect=0\r\n");
 }
 
+TEST(IniDocument, ReadsAndWritesLinesAsThePlatformDoes) {
+  const struct {
+    std::string file;
+    const char* key;
+    std::optional<std::string> read;
+    std::string afterWrite;  // the file once `key` is set to 5
+  } cases[] = {
+      // A lone CR ends a line, in a whole file or stray inside a CRLF one.
+      {"[settings]\rAuto Connect=1\rDiaphragm Precision=10\r", "Diaphragm Precision", "10",
+       "[settings]\rAuto Connect=1\rDiaphragm Precision=5\r"},
+      {"[settings]\r\nA=1\rAuto Connect=1\r\n", "Auto Connect", "1", "[settings]\r\nA=1\rAuto Connect=5\r\n"},
+      // One pair of matching quotes is not part of the value.
+      {"[settings]\r\nAuto Connect=\"1\"\r\n", "Auto Connect", "1", "[settings]\r\nAuto Connect=5\r\n"},
+      {"[settings]\r\nAuto Connect= '\"1\"' \r\n", "Auto Connect", "\"1\"", "[settings]\r\nAuto Connect=5\r\n"},
+      {"[settings]\r\nAuto Connect=\"1\r\n", "Auto Connect", "\"1", "[settings]\r\nAuto Connect=5\r\n"},
+      // The file's spelling of section and key stays.
+      {"[SETTINGS]\nDIAPHRAGM PRECISION=10\n", "Diaphragm Precision", "10", "[SETTINGS]\nDIAPHRAGM PRECISION=5\n"},
+  };
+  for (const auto& c : cases) {
+    auto doc = IniDocument::Parse(c.file);
+    EXPECT_EQ(doc.Get("settings", c.key), c.read) << c.file;
+    doc.Set("settings", c.key, "5");
+    EXPECT_EQ(doc.Serialize(), c.afterWrite) << c.file;
+  }
+}
+
 TEST(IniDocument, ChangesOnlyTheLinesItWrites) {
   auto doc = IniDocument::Parse(kHandEdited);
   doc.Set("settings", "Diaphragm Precision", "100");  // in place
@@ -98,7 +134,7 @@ TEST(IniDocument, ChangesOnlyTheLinesItWrites) {
             "Colour=blue\r\n"
             "\r\n"
             "[SETTINGS]\r\n"
-            "Diaphragm Precision=100\r\n"
+            "diaphragm precision =100\r\n"  // only the value changes
             "; keep me\r\n"
             "Extra=1\r\n"
             "Auto Connect=1\r\n"
@@ -137,7 +173,8 @@ TEST_F(SettingsFileTest, UnreadableFileIsNeverReplacedAndUnwritableOnesFailQuiet
   EXPECT_EQ(file.ReadSettingInt("settings", "Auto Connect", 3), 3);
   EXPECT_FALSE(file.WriteSettingInt("settings", "Auto Connect", 1));
   EXPECT_TRUE(std::filesystem::is_directory(path));
-  const SettingsFile nowhere((dir.path() / "no-such-dir" / "vrx330.ini").string());
+  WriteFile(dir.path() / "plain", "");
+  const SettingsFile nowhere((dir.path() / "plain" / "vrx330.ini").string());
   EXPECT_FALSE(nowhere.WriteSettingInt("settings", "Auto Connect", 1));
 }
 
@@ -178,6 +215,73 @@ TEST_F(SettingsFileTest, ProcessDeathBeforeRenameLeavesTheOldFile) {
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_EQ(ReadFile(path), old);
   EXPECT_EQ(file.ReadSettingInt("settings", "Last Diaphragm Value", 0), 735);
+}
+
+// Runs `check` in a child process as an unprivileged user, since root passes every
+// permission check under test; true when it returned true.
+bool AsUnprivilegedUser(const std::function<bool()>& check) {
+  const pid_t child = fork();
+  if (child == 0) {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
+    _exit(check() ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST_F(SettingsFileTest, WritesKeepTheFileTheUserHas) {
+  namespace fs = std::filesystem;
+  fs::permissions(dir.path(), fs::perms(0755));
+  const std::string old = "[settings]\r\nAuto Connect=1\r\n";
+
+  // A link is followed: the file it points at is written and the link stays.
+  WriteFile(dir.path() / "kept-elsewhere.ini", old);
+  fs::create_symlink("kept-elsewhere.ini", path);
+  ASSERT_TRUE(file.WriteSettingInt("settings", "Auto Connect", 0));
+  EXPECT_TRUE(fs::is_symlink(path));
+  EXPECT_EQ(ReadFile(dir.path() / "kept-elsewhere.ini"), "[settings]\r\nAuto Connect=0\r\n");
+
+  // A file nobody may write is left as it is, even by root.
+  const fs::path fixed = dir.path() / "fixed.ini";
+  WriteFile(fixed, old);
+  fs::permissions(fixed, fs::perms(0444));
+  EXPECT_FALSE(SettingsFile(fixed.string()).WriteSettingInt("settings", "Auto Connect", 0));
+  EXPECT_EQ(ReadFile(fixed), old);
+
+  // A writable file in a folder that takes no new files is written in place.
+  const fs::path locked = dir.path() / "locked";
+  fs::create_directory(locked);
+  WriteFile(locked / "vrx330.ini", old);
+  fs::permissions(locked / "vrx330.ini", fs::perms(0666));
+  fs::permissions(locked, fs::perms(0555));
+  EXPECT_TRUE(AsUnprivilegedUser(
+      [&] { return SettingsFile((locked / "vrx330.ini").string()).WriteSettingInt("settings", "Auto Connect", 0); }));
+  EXPECT_EQ(ReadFile(locked / "vrx330.ini"), "[settings]\r\nAuto Connect=0\r\n");
+  EXPECT_EQ(FilesIn(locked), 1u);
+}
+
+TEST_F(SettingsFileTest, AnInstallThatCannotWriteBesideItselfKeepsSettingsPerUser) {
+  namespace fs = std::filesystem;
+  fs::permissions(dir.path(), fs::perms(0777));
+  const fs::path bin = dir.path() / "bin";
+  fs::create_directory(bin);
+  fs::permissions(bin, fs::perms(0555));
+  const std::string exe = (bin / "irisdesk").string();
+  const fs::path perUser = dir.path() / "config" / "irisdesk" / "vrx330.ini";
+  ::setenv("XDG_CONFIG_HOME", (dir.path() / "config").c_str(), 1);
+  EXPECT_TRUE(AsUnprivilegedUser([&] {
+    const std::string chosen = ChooseSettingsPath(exe);
+    return chosen == perUser.string() && SettingsFile(chosen).WriteSettingInt("settings", "Auto Connect", 1);
+  }));
+  EXPECT_EQ(ReadFile(perUser), "[settings]\r\nAuto Connect=1\r\n");  // its folder made on the first save
+  // A file beside the program, and a folder the user may write, keep it portable.
+  fs::permissions(bin, fs::perms(0755));
+  WriteFile(bin / "vrx330.ini", "");
+  fs::permissions(bin, fs::perms(0555));
+  EXPECT_TRUE(AsUnprivilegedUser([&] { return ChooseSettingsPath(exe) == (bin / "vrx330.ini").string(); }));
+  EXPECT_EQ(ChooseSettingsPath((dir.path() / "irisdesk").string()), (dir.path() / "vrx330.ini").string());
+  ::unsetenv("XDG_CONFIG_HOME");
 }
 
 TEST(SettingsPathBeside, IsTheExecutablesDirectory) {

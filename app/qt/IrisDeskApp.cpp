@@ -50,6 +50,7 @@ CIrisDeskApp::Action CIrisDeskApp::ParseArguments(const std::vector<std::string>
     const std::string& a = args[i];
     if (a == "--help" || a == "-h") return Action::Help;
     if (a == "--version") return Action::Version;
+    if (a == "--settings-path") return Action::SettingsPath;
     if (a == "--simulate") {
       action = Action::RunSimulated;
     } else {
@@ -60,27 +61,47 @@ CIrisDeskApp::Action CIrisDeskApp::ParseArguments(const std::vector<std::string>
   return action;
 }
 
-std::string CIrisDeskApp::HelpText(const std::string& program) {
+std::string CIrisDeskApp::HelpText(const std::string& program, const std::string& settingsPath) {
   return "Usage: " + program +
-         " [--simulate]\n"
+         " [--simulate] [toolkit options]\n"
          "Control panel for the VRX-330 motorised iris diaphragm controller.\n\n"
-         "  --simulate   run on the built-in simulated VRX-330 instead of USB-serial bridges\n"
-         "  --help       show this help and exit\n"
-         "  --version    show the version and exit\n\n"
-         "Settings are kept in vrx330.ini beside the executable.\n";
+         "  --simulate        run on the built-in simulated VRX-330 instead of USB-serial bridges\n"
+         "  --settings-path   print the settings file in use and exit\n"
+         "  --help            show this help and exit\n"
+         "  --version         show the version and exit\n\n"
+         "Qt's own options (-style, -platform, -session, ...) are taken as well.\n\n"
+         "Settings file: " + settingsPath + "\n"
+         "(vrx330.ini beside the executable when it exists or that folder is writable,\n"
+         "else vrx330.ini in $XDG_CONFIG_HOME/irisdesk, by default ~/.config/irisdesk).\n";
 }
 
 int CIrisDeskApp::Run(int argc, char** argv) {
-  const std::vector<std::string> args(argv, argv + argc);
-  const std::string program = args.empty() ? "irisdesk" : args[0];
+  const std::string program = argc > 0 ? argv[0] : "irisdesk";
+  std::string exe = RunningExecutablePath();
+  if (exe.empty()) exe = program;
+  const std::string settingsPath = ChooseSettingsPath(exe);
+
+  // Options that only print need no display, so they are answered before the toolkit
+  // starts; the toolkit then takes its own options out of argv, and what is left must
+  // be ours.
   std::string bad;
-  const Action action = ParseArguments(args, bad);
+  std::vector<std::string> args(argv, argv + argc);
+  Action action = ParseArguments(args, bad);
+  std::unique_ptr<QApplication> app;
+  if (action == Action::BadUsage) {
+    app = std::make_unique<QApplication>(argc, argv);
+    args.assign(argv, argv + argc);
+    action = ParseArguments(args, bad);
+  }
   switch (action) {
     case Action::Help:
-      std::fputs(HelpText(program).c_str(), stdout);
+      std::fputs(HelpText(program, settingsPath).c_str(), stdout);
       return 0;
     case Action::Version:
       std::printf("%s %s\n", kProductName, kProductVersion);
+      return 0;
+    case Action::SettingsPath:
+      std::printf("%s\n", settingsPath.c_str());
       return 0;
     case Action::BadUsage:
       std::fprintf(stderr, "%s: unknown option '%s'\nTry '%s --help'.\n", program.c_str(), bad.c_str(),
@@ -91,7 +112,7 @@ int CIrisDeskApp::Run(int argc, char** argv) {
       break;
   }
 
-  QApplication app(argc, argv);
+  if (!app) app = std::make_unique<QApplication>(argc, argv);
   QApplication::setApplicationName("IrisDesk");
   QApplication::setApplicationVersion(kProductVersion);
   QApplication::setWindowIcon(ApplicationIcon());
@@ -100,8 +121,6 @@ int CIrisDeskApp::Run(int argc, char** argv) {
   if (action == Action::RunSimulated) bridge = std::make_unique<SimulatedBridge>();
   else bridge = std::make_unique<SerialBridge>();
 
-  std::string exe = RunningExecutablePath();
-  if (exe.empty()) exe = program;
   PanelWindow panel(*bridge, exe);
   CloseOnTermination(panel);
   panel.exec();

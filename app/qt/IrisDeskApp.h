@@ -11,9 +11,11 @@ inline constexpr const char* kProductVersion = "1.0.0.1";
 
 class CIrisDeskApp {
  public:
-  enum class Action { RunReal, RunSimulated, Help, Version, BadUsage };
+  enum class Action { RunReal, RunSimulated, Help, Version, SettingsPath, BadUsage };
+  // `args` as left by the toolkit, which takes its own options (-style, -platform,
+  // -session, ...) out first.
   static Action ParseArguments(const std::vector<std::string>& args, std::string& bad);
-  static std::string HelpText(const std::string& program);
+  static std::string HelpText(const std::string& program, const std::string& settingsPath);
 
   // Returns the process exit code.
   int Run(int argc, char** argv);

@@ -29,7 +29,7 @@ void DecimalLineEdit::keyPressEvent(QKeyEvent* event) {
   }
   char32_t ch = 0;
   if (key == Qt::Key_Backspace) {
-    ch = 8;
+    ch = control ? 0x7F : 8;  // Ctrl+Backspace types DEL, which the filter refuses
   } else if (control && key >= Qt::Key_A && key <= Qt::Key_Z) {
     ch = static_cast<char32_t>(key - Qt::Key_A + 1);  // Ctrl+letter types a control character
   } else if (!event->text().isEmpty()) {
@@ -46,7 +46,8 @@ void DecimalLineEdit::keyPressEvent(QKeyEvent* event) {
 }
 
 void DecimalLineEdit::keyReleaseEvent(QKeyEvent* event) {
-  if (keyReleased) keyReleased();
+  // A held key sends release after release; only the real one clamps.
+  if (keyReleased && !event->isAutoRepeat()) keyReleased();
   QLineEdit::keyReleaseEvent(event);
 }
 

@@ -152,7 +152,15 @@ void PanelWindow::BuildControls() {
 
 void PanelWindow::RouteEvents() {
   CIrisDeskDlg* p = panel_.get();
-  connect(slider_, &QSlider::valueChanged, this, [p] { p->OnSliderScroll(IDC_DIAPHRAGM_SLIDER); });
+  // Every scroll the operator makes is a notification, also one that leaves the
+  // position where it was (a click on the handle, a step at either end): each rewrites
+  // the entry from the slider.
+  const auto scrolled = [p] { p->OnSliderScroll(IDC_DIAPHRAGM_SLIDER); };
+  connect(slider_, &QSlider::valueChanged, this, scrolled);
+  connect(slider_, &QSlider::sliderPressed, this, scrolled);
+  connect(slider_, &QSlider::sliderReleased, this, scrolled);
+  // Queued: the action is reported before the slider takes its new value.
+  connect(slider_, &QSlider::actionTriggered, this, scrolled, Qt::QueuedConnection);
   connect(entry_, &QLineEdit::textEdited, this, [p] { p->OnEntryChanged(); });
   entry_->acceptsChar = [p](char32_t ch) { return p->OnEntryChar(ch); };
   entry_->keyReleased = [p] { p->OnEntryKeyUp(); };

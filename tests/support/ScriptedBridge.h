@@ -2,7 +2,9 @@
 // A bridge whose every call is logged and whose answers the test scripts: the devices
 // listed, whether writes fail, and which bytes arrive (and when, on a ManualClock)
 // after each frame the panel writes.
+#include <atomic>
 #include <cstring>
+#include <stdexcept>
 #include <deque>
 #include <functional>
 #include <string>
@@ -40,6 +42,7 @@ class ScriptedBridge final : public Bridge {
   std::vector<std::string> devices{"VRX-330"};
   FT_STATUS openStatus = FT_OK;
   FT_STATUS writeStatus = FT_OK;
+  std::atomic<bool> throwOnWrite{false};  // a fault the poll's guard must catch
   // What arrives after a status request; empty: nothing (a silent controller).
   std::function<std::vector<Arrival>()> onStatusRequest;
   std::vector<std::string> log;   // "Purge 1", "Write QTRX02MSP 3610", "Close", ...
@@ -91,6 +94,7 @@ class ScriptedBridge final : public Bridge {
     Frame f{};
     std::memcpy(f.data(), buffer, std::min<size_t>(size, kFrameSize));
     log.push_back("Write " + Describe(f));
+    if (throwOnWrite) throw std::runtime_error("bridge fault");
     if (writeStatus != FT_OK) return writeStatus;
     written.push_back(f);
     writtenAt.push_back(clock_.Now());
