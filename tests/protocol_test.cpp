@@ -24,12 +24,17 @@ TEST(Round049, RoundsUpFromFortyNineHundredths) {
   for (const auto& c : cases) EXPECT_EQ(Round049(c.x), c.n) << c.x;
 }
 
-TEST(SizeConversion, MillimetresToSteps) {
+TEST(SizeConversion, MillimetresToStepsAndMovesWithinTheTravel) {
   const struct {
     double mm;
-    uint32_t steps;
-  } cases[] = {{0, 860}, {0.01, 866}, {1.23, 1537}, {5.0, 3610}, {7.5, 4985}, {13.99, 8555}, {14, 8560}};
-  for (const auto& c : cases) EXPECT_EQ(MmToSteps(c.mm), c.steps) << c.mm;
+    uint32_t steps, move;
+  } cases[] = {{0, 860, 860},       {0.01, 866, 866},   {1.23, 1537, 1537}, {5.0, 3610, 3610}, {7.5, 4985, 4985},
+               {13.99, 8555, 8555}, {14, 8560, 8560},   {50, 28360, 8560},  {-5, 0, 860},   {HUGE_VAL, 4294967295u, 8560}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(MmToSteps(c.mm), c.steps) << c.mm;
+    EXPECT_EQ(MoveSteps(c.mm), c.move) << c.mm;
+  }
+  EXPECT_EQ(MoveSteps(std::nan("")), 860u);
 }
 
 TEST(SizeConversion, StepsToMillimetresWithTheShownRange) {
@@ -64,34 +69,12 @@ TEST(StatusReply, DecodesOnlyLowerCaseHeaderAndEchoedStatusCode) {
     EXPECT_FALSE(DecodeStatusReply(std::span<const uint8_t, 16>(bad.data(), 16)));
 }
 
-TEST(QueuedCommand, IsThirteenBytesAndBecomesItsFrame) {
+TEST(QueuedCommand, KeepsTheParameterInHostOrderUntilItBecomesItsFrame) {
   const auto c = QueuedCommand::Make("MSP", 3610);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&c), 9), "QTRX02MSP");
   uint32_t hostOrder = 0;
   std::memcpy(&hostOrder, reinterpret_cast<const char*>(&c) + 9, 4);
   EXPECT_EQ(hostOrder, 3610u);
   EXPECT_EQ(Bytes(c.ToFrame()), std::string("QTRX02MSP\x00\x00\x0E\x1A**\r", 16));
-}
-
-TEST(CommandQueue, OldestLeavesFirst) {
-  CommandQueue q;
-  q.PushFront(QueuedCommand::Make("INT", 0));
-  q.PushFront(QueuedCommand::Make("MSP", 1));
-  q.PushFront(QueuedCommand::Make("STP", 0));
-  EXPECT_EQ(q.TakeBack()->Code(), "INT");
-  EXPECT_EQ(q.TakeBack()->Code(), "MSP");
-  EXPECT_EQ(q.TakeBack()->Code(), "STP");
-  EXPECT_FALSE(q.TakeBack());
-}
-
-TEST(CommandQueue, OverflowRuleKeepsFiftyAndDropsFiftyOne) {
-  CommandQueue q;
-  for (int i = 0; i < 50; ++i) q.PushFront(QueuedCommand::Make("STP", 0));
-  EXPECT_FALSE(q.ClearIfOverflowing());
-  EXPECT_EQ(q.Size(), 50u);
-  q.PushFront(QueuedCommand::Make("STP", 0));
-  EXPECT_TRUE(q.ClearIfOverflowing());
-  EXPECT_TRUE(q.Empty());
 }
 
 }  // namespace

@@ -97,7 +97,7 @@ TEST(Soak, RandomOperatorAndLineFaults) {
   if (h.window.Text(IDC_CONNECT) == "Disconnect") p.ToggleConnection();
   ASSERT_TRUE(h.PumpUntil([&] { return !p.workerRunning(); }));
   p.ApplyWorkerUpdates();
-  h.window.ResetList();  // as a lost device may have left it
+  p.OnPortListDropDown();
   p.ToggleConnection();
   ASSERT_TRUE(h.PumpUntil([&] { return h.window.Text(IDC_STATUS_LINE) == "VRX-330 Controller Connected."; }))
       << h.window.Text(IDC_STATUS_LINE);
