@@ -111,8 +111,11 @@ run_pid=$!
 panel=""
 while [ -z "$panel" ] && kill -0 "$run_pid" 2>/dev/null; do
   sleep 1
-  for p in $(pgrep -x irisdesk || true); do
-    if tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qx "IRISDESK_FRESH_CHECK=$token"; then panel=$p; fi
+  for c in /proc/[0-9]*/comm; do
+    { read -r comm <"$c"; } 2>/dev/null || continue # gone meanwhile
+    [ "$comm" = irisdesk ] || continue
+    p=${c%/comm}
+    if tr '\0' '\n' <"$p/environ" 2>/dev/null | grep -qx "IRISDESK_FRESH_CHECK=$token"; then panel=${p#/proc/}; fi
   done
 done
 if [ -n "$panel" ]; then
