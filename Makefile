@@ -6,7 +6,7 @@ CMAKE_FLAGS ?=
 FUZZ_SECONDS ?= 30
 SOAK_SECONDS ?= 30
 
-.PHONY: run test deps build clean check-asan check-tsan fuzz bench
+.PHONY: run test deps build clean check-asan check-tsan fuzz bench package
 
 run: build
 	@[ -n "$$DISPLAY$$WAYLAND_DISPLAY" ] || echo "No display here: run 'make run' in a desktop session (or: xvfb-run ./$(BUILD)/irisdesk --simulate)."
@@ -47,7 +47,12 @@ fuzz: deps
 
 bench: build
 	./$(BUILD)/link_bench
+	./$(BUILD)/ctl_bench
 	QT_QPA_PLATFORM=offscreen ./$(BUILD)/startup_bench
+
+# A Debian package of both programs: build/irisdesk_<version>_<arch>.deb
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 clean:
 	rm -rf $(BUILD) build-asan build-tsan build-fuzz

@@ -77,7 +77,7 @@ std::vector<SerialPortInfo> ListFtdiPorts(const std::string& sysRoot, const std:
     const std::string name = entry.path().filename().string();
     const auto usb = UsbDeviceOf(entry.path() / "device", sysRoot);
     if (!usb || ReadAttribute(*usb / "idVendor") != kFtdiVendorId) continue;
-    found.push_back({name, {ReadAttribute(*usb / "product"), (fs::path(devRoot) / name).string()}});
+    found.push_back({name, {ReadAttribute(*usb / "product"), (fs::path(devRoot) / name).string(), usb->string()}});
   }
   std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return NaturalLess(a.first, b.first); });
   std::vector<SerialPortInfo> ports;
@@ -88,7 +88,10 @@ std::vector<SerialPortInfo> ListFtdiPorts(const std::string& sysRoot, const std:
 struct SerialBridge::Port {
   int fd = -1;
   ~Port() {
-    if (fd >= 0) ::close(fd);
+    if (fd < 0) return;
+    // Exclusive use ends with us even when another descriptor keeps the tty open.
+    ::ioctl(fd, TIOCNXCL);
+    ::close(fd);
   }
 };
 

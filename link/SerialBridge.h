@@ -18,6 +18,7 @@ inline constexpr const char* kFtdiVendorId = "0403";
 struct SerialPortInfo {
   std::string description;  // USB product string; empty when the device has none
   std::string devicePath;   // e.g. /dev/ttyUSB0
+  std::string usbDevice = {};  // the USB device's sysfs folder above the tty
 };
 
 // The FTDI ttys under `sysRoot` (normally "/sys"), ordered by tty name with numbers

@@ -15,25 +15,18 @@ uint32_t CIrisDeskDlg::EnumerateControllers(const std::optional<std::string>& ke
   WindowWriter& w = Writer();
   w.ResetList();
   listedCount_ = 0;
-  uint32_t count = 0;
-  bridge_.FT_CreateDeviceInfoList(&count);
-  if (count == 0) {
+  const DeviceList list = ListDescriptions(bridge_);
+  if (list.reported == 0) {
     if (linkState_.load() != LinkNotFound) SetLinkState(LinkNotFound);
     return 0;
   }
-  // A count no machine can have is a failed request: list nothing rather than try to
-  // take gigabytes for records.
-  if (count > kMaxListedDevices) return 0;
-  std::vector<FT_DEVICE_LIST_INFO_NODE> records(count);
-  bridge_.FT_GetDeviceInfoList(records.data(), &count);
-  count = std::min<uint32_t>(count, static_cast<uint32_t>(records.size()));
   int selection = portIndex_;
-  for (uint32_t i = 0; i < count; ++i) {
-    const char* d = records[i].Description;
-    const std::string description(d, strnlen(d, sizeof records[i].Description));
+  for (size_t i = 0; i < list.descriptions.size(); ++i) {
+    const std::string& description = list.descriptions[i];
     if (keepSelected && description == *keepSelected && selection == portIndex_) selection = static_cast<int>(i);
     w.AddListString(description);
   }
+  const auto count = static_cast<uint32_t>(list.descriptions.size());
   // A fill that found nothing after all leaves the list empty and the state as it was.
   if (count != 0) w.SetListSelection(selection);
   listedCount_ = count;
@@ -175,62 +168,36 @@ void CIrisDeskDlg::PollController() {
   if (!deviceHandle_.load()) return;
   DrainCommandQueue();
   if (stopEvent_.IsSet()) return;  // the link is closing: no new exchange
-  const Frame request = EncodeCommand(kCodeStatus, 0);
   const FT_HANDLE handle = deviceHandle_.load();
   if (!handle) return;
 
-  bridge_.FT_Purge(handle, FT_PURGE_RX);
-  uint32_t written = 0;
-  const FT_STATUS status = bridge_.FT_Write(handle, request.data(), kFrameSize, &written);
-  if (status == FT_IO_ERROR) {
-    deviceLost_ = true;
-    return;
-  }
-  if (status != FT_OK) return;
-  deviceLost_ = false;
-
-  switch (AwaitReply(handle)) {
-    case Exchange::Abandoned:
+  const StatusExchange exchange = ExchangeStatus(bridge_, handle, clock_, &stopEvent_);
+  switch (exchange.outcome) {
+    case ExchangeOutcome::Lost:
+      deviceLost_ = true;
       return;
-    case Exchange::Missed:
-      bridge_.FT_Purge(handle, FT_PURGE_RX);
-      bridge_.FT_Purge(handle, FT_PURGE_TX);
+    case ExchangeOutcome::NotSent:
+      return;  // nothing is counted
+    case ExchangeOutcome::Abandoned:
+      deviceLost_ = false;
+      return;
+    case ExchangeOutcome::Missed:
+      deviceLost_ = false;
       if (++missedReplies_ > kMissesBeforeNoFeedback) {
         missedReplies_ = 0;
         SetLinkState(LinkNoFeedback);
       }
       return;
-    case Exchange::Reply:
-      HandleReply(handle);
-      bridge_.FT_Purge(handle, FT_PURGE_RX);
+    case ExchangeOutcome::Reply:
+      deviceLost_ = false;
+      HandleReply(exchange.reply);
       return;
   }
 }
 
-CIrisDeskDlg::Exchange CIrisDeskDlg::AwaitReply(FT_HANDLE handle) {
-  const TimePoint deadline = clock_.Now() + kReplyWindow;
-  for (;;) {
-    uint32_t waiting = 0;
-    bridge_.FT_GetQueueStatus(handle, &waiting);
-    const TimePoint now = clock_.Now();
-    if (now > deadline) return Exchange::Missed;
-    // A reply is exactly one frame; fewer is still coming, more is noise.
-    if (waiting == kFrameSize) return Exchange::Reply;
-    if (stopEvent_.IsSet()) return Exchange::Abandoned;
-    // Sleep until bytes may have come instead of asking again at once. Slept to just
-    // past the deadline, so the last look is after the window has closed.
-    const auto left = std::chrono::duration_cast<Duration>(deadline - now) + Duration(1);
-    bridge_.WaitForReceive(handle, std::min<Duration>(left, kReplyWaitSlice));
-  }
-}
-
-void CIrisDeskDlg::HandleReply(FT_HANDLE handle) {
+void CIrisDeskDlg::HandleReply(const std::optional<StatusReply>& reply) {
   SetLinkState(LinkConnected);
   missedReplies_ = 0;
-  std::array<uint8_t, kFrameSize> bytes{};
-  uint32_t read = 0;
-  if (bridge_.FT_Read(handle, bytes.data(), kFrameSize, &read) != FT_OK || read != kFrameSize) return;
-  const auto reply = DecodeStatusReply(bytes);
   if (!reply) return;
   currentMm_ = StepsToMm(reply->position);
   Writer().SetItemText(IDC_CURRENT_VALUE, FormatFixed(currentMm_, 2));

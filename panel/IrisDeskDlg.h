@@ -14,6 +14,7 @@
 #include "link/Bridge.h"
 #include "link/Clock.h"
 #include "link/CommandQueue.h"
+#include "link/Exchange.h"
 #include "link/WireProtocol.h"
 #include "panel/DecimalEditCtrl.h"
 #include "panel/DeferredWindowWriter.h"
@@ -40,12 +41,8 @@ inline constexpr const char* kCaptionDisconnect = "Disconnect";
 
 inline constexpr int kMaxSizeMm = static_cast<int>(kTravelMm);
 inline constexpr auto kPollInterval = std::chrono::milliseconds(120);
-inline constexpr auto kReplyWindow = std::chrono::milliseconds(200);
 inline constexpr auto kCommandSpacing = std::chrono::milliseconds(20);
-// The reply wait sleeps in slices this long at most, so a stop is seen promptly.
-inline constexpr auto kReplyWaitSlice = std::chrono::milliseconds(20);
 inline constexpr int kMissesBeforeNoFeedback = 6;
-inline constexpr uint32_t kMaxListedDevices = 1024;
 
 struct PanelEnvironment {
   Bridge& bridge;
@@ -139,9 +136,8 @@ class CIrisDeskDlg {
   void Enqueue(const QueuedCommand& command);
   // Waits on the stop event; true when the worker has been told to stop.
   bool Pause(Duration duration);
-  enum class Exchange { Reply, Missed, Abandoned };
-  Exchange AwaitReply(FT_HANDLE handle);
-  void HandleReply(FT_HANDLE handle);
+  // A status reply came: `reply` is empty when it could not be read or decoded.
+  void HandleReply(const std::optional<StatusReply>& reply);
   void ApplyStatusFlags(uint8_t flags);
 
   WindowOps& window_;

@@ -16,4 +16,12 @@ std::string PerUserSettingsPath();
 // Whether this process may create a file in `directory` ("" is the current directory).
 bool CanCreateFilesIn(const std::string& directory);
 
+// Whether this process may write the existing file at `path`.
+bool CanWriteFile(const std::string& path);
+
+// A folder the system's packages own (/usr/..., /bin, /sbin; Program Files on
+// Windows): nothing of a user's belongs there, even when an administrator runs the
+// program.
+bool IsSystemProgramFolder(const std::string& directory);
+
 }  // namespace irisdesk

@@ -1,3 +1,4 @@
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -31,6 +32,17 @@ std::string PerUserSettingsPath() {
 
 bool CanCreateFilesIn(const std::string& directory) {
   return ::access(directory.empty() ? "." : directory.c_str(), W_OK | X_OK) == 0;
+}
+
+bool CanWriteFile(const std::string& path) {
+  struct stat s {};
+  return ::stat(path.c_str(), &s) == 0 && (s.st_mode & 0222) != 0 && ::access(path.c_str(), W_OK) == 0;
+}
+
+bool IsSystemProgramFolder(const std::string& directory) {
+  std::string d = directory;
+  while (d.size() > 1 && d.back() == '/') d.pop_back();
+  return d == "/usr" || d.rfind("/usr/", 0) == 0 || d == "/bin" || d == "/sbin";
 }
 
 }  // namespace irisdesk

@@ -18,12 +18,15 @@ std::string SettingsPathBeside(const std::string& executablePath) {
 
 std::string ChooseSettingsPath(const std::string& executablePath) {
   const std::string beside = SettingsPathBeside(executablePath);
-  std::error_code error;
-  if (std::filesystem::exists(beside, error)) return beside;
-  const size_t slash = beside.rfind('/');
-  if (CanCreateFilesIn(slash == std::string::npos ? "" : beside.substr(0, slash + 1))) return beside;
   const std::string perUser = PerUserSettingsPath();
-  return perUser.empty() ? beside : perUser;
+  if (perUser.empty()) return beside;
+  const std::string folder = beside.substr(0, beside.size() - std::string_view(kSettingsFileName).size());
+  // An administrator's run must not leave a file there that every other user would
+  // then read and could never write.
+  if (IsSystemProgramFolder(folder)) return perUser;
+  if (CanCreateFilesIn(folder)) return beside;
+  std::error_code error;
+  return std::filesystem::exists(beside, error) && CanWriteFile(beside) ? beside : perUser;
 }
 
 int32_t SettingsFile::ReadSettingInt(const std::string& section, const std::string& key,

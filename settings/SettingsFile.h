@@ -20,9 +20,10 @@ inline constexpr size_t kMaxSettingText = 4095;
 // bare file name, which then lies in the current directory.
 std::string SettingsPathBeside(const std::string& executablePath);
 
-// Where the settings are kept: the file beside the executable when it exists or its
-// folder is writable (portable copies and existing set-ups), else the per-user file,
-// so an install under a read-only folder still keeps its settings.
+// Where the settings are kept: the file beside the executable when its folder is
+// writable or the file itself is (portable copies and existing set-ups), else the
+// per-user file, so an install under a read-only folder still keeps its settings. A
+// program in a system folder always uses the per-user file.
 std::string ChooseSettingsPath(const std::string& executablePath);
 
 class SettingsFile {

@@ -7,6 +7,7 @@
 
 #include "link/SerialBridge.h"
 #include "panel/IrisDeskDlg.h"
+#include "support/FakeRoot.h"
 #include "support/PanelHarness.h"
 #include "support/PtyController.h"
 
@@ -16,35 +17,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-// A sysfs tree as the kernel lays out USB-serial ttys.
-class FakeSysfs {
- public:
-  const fs::path& root() const { return dir_.path(); }
-
-  // vendor empty: a tty with no USB device above it (a built-in UART).
-  void AddTty(const std::string& tty, const std::string& vendor, const std::optional<std::string>& product) {
-    fs::path device;
-    if (vendor.empty()) {
-      device = root() / "devices/platform/serial8250" / tty;
-    } else {
-      const fs::path usb = root() / "devices/pci0000:00/usb1" / ("1-" + std::to_string(++ports_));
-      fs::create_directories(usb);
-      test::WriteFile(usb / "idVendor", vendor + "\n");
-      if (product) test::WriteFile(usb / "product", *product + "\n");
-      device = usb / (usb.filename().string() + ":1.0") / tty;
-    }
-    fs::create_directories(device);
-    const fs::path classEntry = root() / "class/tty" / tty;
-    fs::create_directories(classEntry);
-    fs::create_directory_symlink(fs::relative(device, classEntry), classEntry / "device");
-  }
-  void AddVirtualTty(const std::string& tty) { fs::create_directories(root() / "class/tty" / tty); }
-
- private:
-  test::TempDir dir_;
-  int ports_ = 0;
-};
-
 std::vector<std::string> Descriptions(const std::vector<SerialPortInfo>& ports) {
   std::vector<std::string> out;
   for (const auto& p : ports) out.push_back(p.description + "@" + p.devicePath);
@@ -52,7 +24,7 @@ std::vector<std::string> Descriptions(const std::vector<SerialPortInfo>& ports) 
 }
 
 TEST(SerialEnumeration, ListsOnlyFtdiDevicesInNumericOrder) {
-  FakeSysfs sys;
+  test::FakeRoot sys;
   sys.AddTty("ttyUSB10", "0403", "VRX-330 B");
   sys.AddTty("ttyUSB2", "0403", "VRX-330 A");
   sys.AddTty("ttyUSB1", "067b", "USB-Serial Controller");  // another maker's bridge
@@ -60,15 +32,15 @@ TEST(SerialEnumeration, ListsOnlyFtdiDevicesInNumericOrder) {
   sys.AddVirtualTty("tty0");
   sys.AddTty("ttyUSB3", "0403", "");            // empty product string
   sys.AddTty("ttyUSB4", "0403", std::nullopt);  // no product file at all
-  EXPECT_EQ(Descriptions(ListFtdiPorts(sys.root().string(), "/dev")),
+  EXPECT_EQ(Descriptions(ListFtdiPorts(sys.sys().string(), "/dev")),
             (std::vector<std::string>{"VRX-330 A@/dev/ttyUSB2", "@/dev/ttyUSB3", "@/dev/ttyUSB4",
                                       "VRX-330 B@/dev/ttyUSB10"}));
 }
 
 TEST(SerialEnumeration, TheBridgeListsWhatSysfsShows) {
-  FakeSysfs sys;
+  test::FakeRoot sys;
   sys.AddTty("ttyUSB0", "0403", "VRX-330");
-  SerialBridge bridge(sys.root().string());
+  SerialBridge bridge(sys.sys().string());
   uint32_t count = 0;
   bridge.FT_CreateDeviceInfoList(&count);
   FT_DEVICE_LIST_INFO_NODE node;

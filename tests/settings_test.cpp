@@ -247,11 +247,15 @@ TEST_F(SettingsFileTest, AnInstallThatCannotWriteBesideItselfKeepsSettingsPerUse
     return chosen == perUser.string() && SettingsFile(chosen).WriteSettingInt("settings", "Auto Connect", 1);
   }));
   EXPECT_EQ(ReadFile(perUser), "[settings]\r\nAuto Connect=1\r\n");  // its folder made on the first save
-  // A file beside the program, and a folder the user may write, keep it portable.
+  // A file beside the program that only an administrator may write is not the user's.
   fs::permissions(bin, fs::perms(0755));
   WriteFile(bin / "vrx330.ini", "");
   fs::permissions(bin, fs::perms(0555));
+  EXPECT_TRUE(AsUnprivilegedUser([&] { return ChooseSettingsPath(exe) == perUser.string(); }));
+  // One the user may write, or a folder the user may write, keeps the copy portable.
+  fs::permissions(bin / "vrx330.ini", fs::perms(0666));
   EXPECT_TRUE(AsUnprivilegedUser([&] { return ChooseSettingsPath(exe) == (bin / "vrx330.ini").string(); }));
+  EXPECT_EQ(ChooseSettingsPath("/usr/bin/irisdesk"), perUser.string());  // even for root
   EXPECT_EQ(ChooseSettingsPath((dir.path() / "irisdesk").string()), (dir.path() / "vrx330.ini").string());
   ::unsetenv("XDG_CONFIG_HOME");
 }

@@ -9,6 +9,7 @@ packages=(
   qt6-base-dev libgl-dev fonts-dejavu-core locales
   clang libclang-rt-dev
   xvfb xauth imagemagick librsvg2-bin
+  help2man dpkg-dev file
 )
 
 missing=()

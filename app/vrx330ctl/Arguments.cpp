@@ -1,0 +1,187 @@
+#include "app/vrx330ctl/Arguments.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <map>
+
+#include "link/WireProtocol.h"
+#include "settings/NumberText.h"
+
+#ifndef IRISDESK_VERSION
+#define IRISDESK_VERSION "unknown"
+#endif
+
+namespace irisdesk::ctl {
+namespace {
+
+constexpr double kMaxTimeoutSeconds = 86400.0;
+
+const std::map<std::string, Command>& Commands() {
+  static const std::map<std::string, Command> commands = {
+      {"list", Command::List}, {"status", Command::Status}, {"set", Command::Set},     {"stop", Command::Stop},
+      {"init", Command::Init}, {"watch", Command::Watch},   {"doctor", Command::Doctor}};
+  return commands;
+}
+
+// "-1" and "-.5" are sizes (to be refused as such), not options.
+bool LooksLikeNumber(const std::string& a) {
+  return a.size() > 1 && a[0] == '-' && (std::isdigit(static_cast<unsigned char>(a[1])) || a[1] == '.');
+}
+
+// Digits with at most one point and at least one digit; a leading '+' is allowed.
+bool IsPlainDecimal(const std::string& text) {
+  size_t i = text.empty() || (text[0] != '+' && text[0] != '-') ? 0 : 1;
+  bool digit = false, point = false;
+  for (; i < text.size(); ++i) {
+    if (std::isdigit(static_cast<unsigned char>(text[i]))) digit = true;
+    else if (text[i] == '.' && !point) point = true;
+    else return false;
+  }
+  return digit;
+}
+
+}  // namespace
+
+std::optional<double> ParseSizeMm(const std::string& text, std::string& why) {
+  if (!IsPlainDecimal(text)) {
+    why = "size '" + text + "' is not a number of millimetres" +
+          (text.find(',') != std::string::npos ? " (write the decimal separator as a point)" : "");
+    return std::nullopt;
+  }
+  const double mm = TextToDouble(text);
+  if (mm < 0.0 || mm > kTravelMm) {
+    why = "size " + text + " mm is outside the travel of 0 to 14 mm";
+    return std::nullopt;
+  }
+  return mm == 0.0 ? 0.0 : mm;  // "-0" is 0
+}
+
+ParseResult ParseArguments(const std::vector<std::string>& args) {
+  ParseResult r;
+  Options& o = r.options;
+  std::vector<std::string> positional;
+  bool sawTimeout = false;
+  auto fail = [&r](std::string message) {
+    if (r.error.empty()) r.error = std::move(message);
+  };
+
+  for (size_t i = 1; i < args.size() && r.error.empty(); ++i) {
+    std::string a = args[i];
+    std::optional<std::string> inlineValue;
+    if (a.rfind("--", 0) == 0 && a.find('=') != std::string::npos) {
+      inlineValue = a.substr(a.find('=') + 1);
+      a = a.substr(0, a.find('='));
+    }
+    // The option's value: after '=' or the next argument.
+    auto value = [&](const char* name) -> std::optional<std::string> {
+      if (inlineValue) return inlineValue;
+      if (i + 1 < args.size()) return args[++i];
+      fail(std::string("option ") + name + " needs a value");
+      return std::nullopt;
+    };
+    auto flag = [&](bool& target) {
+      if (inlineValue) fail("option " + a + " takes no value");
+      target = true;
+    };
+
+    if (a == "--") {
+      positional.insert(positional.end(), args.begin() + static_cast<long>(i) + 1, args.end());
+      break;
+    } else if (a == "-h" || a == "--help") {
+      flag(o.help);
+    } else if (a == "--version") {
+      flag(o.version);
+    } else if (a == "--json") {
+      flag(o.json);
+    } else if (a == "--wait") {
+      flag(o.wait);
+    } else if (a == "--simulate") {
+      flag(o.simulate);
+    } else if (a == "-d" || a == "--device") {
+      if (auto v = value("--device")) o.device = *v;
+    } else if (a == "--root") {
+      if (auto v = value("--root")) o.root = v->empty() ? "/" : *v;
+    } else if (a == "--timeout") {
+      if (auto v = value("--timeout")) {
+        sawTimeout = true;
+        o.timeoutSeconds = IsPlainDecimal(*v) ? TextToDouble(*v) : -1.0;
+        if (!(o.timeoutSeconds > 0.0 && o.timeoutSeconds <= kMaxTimeoutSeconds))
+          fail("timeout '" + *v + "' is not a number of seconds between 0 and 86400");
+      }
+    } else if (a.size() > 1 && a[0] == '-' && !LooksLikeNumber(a)) {
+      fail("unknown option '" + a + "'");
+    } else {
+      positional.push_back(a);
+    }
+  }
+  if (!r.error.empty() || o.help || o.version) return r;
+
+  if (positional.empty()) {
+    fail("no command given");
+    return r;
+  }
+  const auto command = Commands().find(positional[0]);
+  if (command == Commands().end()) {
+    fail("unknown command '" + positional[0] + "'");
+    return r;
+  }
+  o.command = command->second;
+  const size_t operands = o.command == Command::Set ? 1 : 0;
+  if (positional.size() - 1 < operands) fail("set needs a size in millimetres, e.g. 'set 7.5'");
+  else if (positional.size() - 1 > operands) fail("unexpected argument '" + positional[operands + 1] + "'");
+  else if (o.command == Command::Set) {
+    std::string why;
+    if (const auto mm = ParseSizeMm(positional[1], why)) o.sizeMm = *mm;
+    else fail(why);
+  }
+  if (o.wait && o.command != Command::Set && o.command != Command::Init)
+    fail("--wait goes with set and init only");
+  if (sawTimeout && !o.wait && o.command != Command::Set) fail("--timeout goes with --wait");
+  if (o.json && o.command == Command::Doctor) fail("doctor has no --json output");
+  return r;
+}
+
+std::string HelpText() {
+  return "Usage: vrx330ctl [OPTION]... COMMAND [ARGUMENT]\n"
+         "Command-line controller for the VRX-330 motorised iris diaphragm.\n"
+         "\n"
+         "Commands:\n"
+         "  list             the descriptions of the controllers present, one per line\n"
+         "  status           link state, current size in mm, moving / initialising / initialised\n"
+         "  set MM           move to MM millimetres (0 to 14), initialising first if needed;\n"
+         "                   with --wait, return when the motor has stopped and print the size\n"
+         "  stop             stop the motor, then print the status\n"
+         "  init             initialise (home) the controller; --wait for the end\n"
+         "  watch            one status line per poll until interrupted (Ctrl+C)\n"
+         "  doctor           check why a controller cannot be seen or opened, with fixes\n"
+         "\n"
+         "Options:\n"
+         "  -d, --device DESCRIPTION  the controller to use (default: the first listed)\n"
+         "      --simulate            use a built-in simulated controller (a fresh one each run)\n"
+         "      --json                print one JSON object (watch: one per line)\n"
+         "      --wait                with set or init: wait until the motor has stopped\n"
+         "      --timeout SECONDS     how long --wait and a needed initialisation may take\n"
+         "                            (default 30)\n"
+         "      --root DIR            look for sys/, dev/, proc/ and etc/ under DIR instead of /\n"
+         "  -h, --help                show this help and exit\n"
+         "      --version             show the version and exit\n"
+         "\n"
+         "Output: one fact per line as key=value (watch: one line per poll), or JSON with --json.\n"
+         "Sizes are in millimetres with two decimals; the settings file of irisdesk is not used.\n"
+         "\n"
+         "Exit status:\n"
+         "  0  done\n"
+         "  1  the controller did not answer, or the move did not finish in time;\n"
+         "     doctor: a problem was found\n"
+         "  2  usage error\n"
+         "  3  no controller, or its port could not be opened (the message says why)\n"
+         "\n"
+         "Examples:\n"
+         "  vrx330ctl set 7.5 --wait\n"
+         "  vrx330ctl --json status\n"
+         "  vrx330ctl doctor\n";
+}
+
+std::string VersionText() { return std::string("vrx330ctl (IrisDesk) ") + IRISDESK_VERSION + "\n"; }
+
+}  // namespace irisdesk::ctl

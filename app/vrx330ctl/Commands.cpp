@@ -1,0 +1,206 @@
+#include "app/vrx330ctl/Commands.h"
+
+#include <optional>
+
+#include "app/vrx330ctl/Output.h"
+#include "link/Exchange.h"
+#include "link/WireProtocol.h"
+#include "settings/NumberText.h"
+
+namespace irisdesk::ctl {
+namespace {
+
+constexpr auto kPollInterval = std::chrono::milliseconds(120);
+constexpr auto kCommandSpacing = std::chrono::milliseconds(20);
+// A single lost reply (line noise, a stray byte) should not fail a script: ask again.
+constexpr int kStatusAttempts = 3;
+
+// One open controller for the length of a command.
+class Session {
+ public:
+  Session(Environment& env, std::string description, FT_HANDLE handle)
+      : env_(env), description_(std::move(description)), handle_(handle) {}
+  ~Session() { env_.bridge.FT_Close(handle_); }
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  const std::string& description() const { return description_; }
+  bool lost() const { return lost_; }
+
+  // A decoded status, asking up to `attempts` times; nullopt when none came (or the
+  // device is gone, or a stop was asked for).
+  std::optional<StatusReply> Status(int attempts = kStatusAttempts) {
+    for (int i = 0; i < attempts && !env_.stop.IsSet(); ++i) {
+      SpaceAfterCommand();
+      const StatusExchange x = ExchangeStatus(env_.bridge, handle_, env_.clock, &env_.stop);
+      if (x.outcome == ExchangeOutcome::Lost) {
+        lost_ = true;
+        return std::nullopt;
+      }
+      if (x.reply) return x.reply;
+    }
+    return std::nullopt;
+  }
+
+  // Commands are not answered: a write that fails is reported, nothing more.
+  bool Send(std::string_view code, uint32_t parameter) {
+    SpaceAfterCommand();
+    const FT_STATUS status = SendCommand(env_.bridge, handle_, code, parameter);
+    lastCommand_ = env_.clock.Now();
+    if (status == FT_IO_ERROR) lost_ = true;
+    return status == FT_OK;
+  }
+
+  // Polls every 120 ms until `done` holds for a status, the deadline passes or a stop
+  // is asked for. The last status seen is left in `last`.
+  bool PollUntil(const std::function<bool(const StatusReply&)>& done, TimePoint deadline,
+                 std::optional<StatusReply>& last) {
+    for (;;) {
+      if (last && done(*last)) return true;
+      if (env_.clock.Now() >= deadline || lost_) return false;
+      if (env_.clock.WaitForStop(env_.stop, kPollInterval)) return false;
+      if (auto s = Status()) last = s;
+    }
+  }
+
+ private:
+  // Frames leave at least 20 ms after a command, so the controller takes each whole.
+  void SpaceAfterCommand() {
+    if (lastCommand_) env_.clock.SleepUntil(*lastCommand_ + kCommandSpacing);
+  }
+
+  Environment& env_;
+  std::string description_;
+  FT_HANDLE handle_;
+  std::optional<TimePoint> lastCommand_;
+  bool lost_ = false;
+};
+
+void Print(Environment& env, const std::string& text) {
+  std::fputs(text.c_str(), env.out);
+  std::fflush(env.out);
+}
+
+int Fail(Environment& env, int status, const std::string& message) {
+  std::fprintf(env.err, "vrx330ctl: %s\n", message.c_str());
+  return status;
+}
+
+Facts StatusFacts(const Session& s, const std::optional<StatusReply>& reply) {
+  Facts facts;
+  facts.Add("device", s.description()).Add("link", reply ? "connected" : s.lost() ? "lost" : "no_feedback");
+  if (reply) facts.AddStatus(*reply);
+  return facts;
+}
+
+// The reason a status could not be had, as an exit status with its message.
+int NoStatus(Environment& env, const Session& s) {
+  if (s.lost()) return Fail(env, ExitNoController, "the controller '" + s.description() + "' is gone (unplugged?)");
+  if (env.stop.IsSet()) return Fail(env, ExitNoAnswer, "interrupted");
+  return Fail(env, ExitNoAnswer, "the controller '" + s.description() + "' did not answer");
+}
+
+TimePoint Deadline(Environment& env, const Options& o) {
+  return env.clock.Now() + std::chrono::duration_cast<Duration>(std::chrono::duration<double>(o.timeoutSeconds));
+}
+
+bool Idle(const StatusReply& r) { return !(r.flags & (StatusMoving | StatusInitialising)); }
+bool Ready(const StatusReply& r) { return Idle(r) && (r.flags & StatusInitialised); }
+
+int Watch(const Options& o, Environment& env, Session& s) {
+  for (bool first = true;; first = false) {
+    if (!first && env.clock.WaitForStop(env.stop, kPollInterval)) return ExitDone;
+    const auto reply = s.Status(1);
+    if (env.stop.IsSet()) return ExitDone;  // Ctrl+C during the exchange
+    Print(env, StatusFacts(s, reply).Render(o.json, true));
+    if (s.lost()) return NoStatus(env, s);
+  }
+}
+
+// Waits for the motor, then prints where it stopped.
+int Finish(const Options& o, Environment& env, Session& s, Facts facts, TimePoint deadline,
+           const std::function<bool(const StatusReply&)>& done, const char* what) {
+  std::optional<StatusReply> last = s.Status();
+  if (!last) return NoStatus(env, s);
+  const bool finished = !o.wait || s.PollUntil(done, deadline, last);
+  facts.Add("link", "connected").AddStatus(*last);
+  Print(env, facts.Render(o.json));
+  if (finished) return ExitDone;
+  if (s.lost() || env.stop.IsSet()) return NoStatus(env, s);
+  return Fail(env, ExitNoAnswer, std::string(what) + " did not finish within " + FormatFixed(o.timeoutSeconds, 1) + " s");
+}
+
+int Set(const Options& o, Environment& env, Session& s) {
+  std::optional<StatusReply> last = s.Status();
+  if (!last) return NoStatus(env, s);
+  Facts facts;
+  facts.Add("device", s.description()).AddMm("target_mm", o.sizeMm);
+  const TimePoint deadline = Deadline(env, o);
+  if (o.sizeMm == 0.0) {
+    // Zero is reached by initialising, which homes the diaphragm there.
+    s.Send(kCodeInit, 0);
+    return Finish(o, env, s, facts, deadline, Ready, "the move");
+  }
+  // The controller takes a move only once initialised.
+  if (!(last->flags & (StatusInitialised | StatusInitialising))) s.Send(kCodeInit, 0);
+  if (!(last->flags & StatusInitialised) || (last->flags & StatusInitialising)) {
+    if (!s.PollUntil([](const StatusReply& r) { return !(r.flags & StatusInitialising) && (r.flags & StatusInitialised); },
+                     deadline, last)) {
+      if (s.lost() || env.stop.IsSet()) return NoStatus(env, s);
+      return Fail(env, ExitNoAnswer, "the initialisation did not finish within " + FormatFixed(o.timeoutSeconds, 1) + " s");
+    }
+  }
+  s.Send(kCodeMove, MoveSteps(o.sizeMm));
+  return Finish(o, env, s, facts, deadline, Idle, "the move");
+}
+
+}  // namespace
+
+int RunCommand(const Options& o, Environment& env) {
+  const auto listed = ListDescriptions(env.bridge).descriptions;
+  if (o.command == Command::List) {
+    if (listed.empty()) return Fail(env, ExitNoController, "no controller found (see 'vrx330ctl doctor')");
+    Print(env, Facts().AddList("controllers", listed).Render(o.json));
+    return ExitDone;
+  }
+
+  std::string description;
+  if (o.device) {
+    description = *o.device;
+  } else if (!listed.empty()) {
+    description = listed.front();
+  } else {
+    return Fail(env, ExitNoController, "no controller found (see 'vrx330ctl doctor')");
+  }
+  FT_STATUS status = FT_OK;
+  const FT_HANDLE handle = OpenController(env.bridge, description, &status);
+  if (!handle) {
+    std::string why = env.explainOpenFailure ? env.explainOpenFailure(description) : "";
+    if (why.empty()) why = status == FT_DEVICE_NOT_FOUND ? "no such controller" : "the port could not be opened";
+    return Fail(env, ExitNoController, "cannot open '" + description + "': " + why);
+  }
+  Session session(env, description, handle);
+
+  switch (o.command) {
+    case Command::Status: {
+      const auto reply = session.Status();
+      Print(env, StatusFacts(session, reply).Render(o.json));
+      return reply ? ExitDone : NoStatus(env, session);
+    }
+    case Command::Set:
+      return Set(o, env, session);
+    case Command::Stop:
+      session.Send(kCodeStop, 0);
+      return Finish(o, env, session, Facts().Add("device", description), Deadline(env, o), Idle, "the stop");
+    case Command::Init:
+      session.Send(kCodeInit, 0);
+      return Finish(o, env, session, Facts().Add("device", description), Deadline(env, o), Ready,
+                    "the initialisation");
+    case Command::Watch:
+      return Watch(o, env, session);
+    default:
+      return Fail(env, ExitUsage, "no command given");
+  }
+}
+
+}  // namespace irisdesk::ctl

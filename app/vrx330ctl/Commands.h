@@ -1,0 +1,36 @@
+#pragma once
+// The commands of vrx330ctl on any bridge: the serial ports, the simulated controller
+// or a test's fake. They use the link's own exchange and conversions, so a script
+// sees the controller exactly as the panel does.
+#include <cstdio>
+#include <functional>
+#include <string>
+
+#include "app/vrx330ctl/Arguments.h"
+#include "link/Bridge.h"
+#include "link/Clock.h"
+
+namespace irisdesk::ctl {
+
+enum ExitStatus : int {
+  ExitDone = 0,
+  ExitNoAnswer = 1,  // no reply, or the motor did not stop in time
+  ExitUsage = 2,
+  ExitNoController = 3,  // none present, or its port could not be opened
+};
+
+struct Environment {
+  Bridge& bridge;
+  Clock& clock;
+  // Set on Ctrl+C (or SIGTERM): ends `watch` and any wait.
+  const StopEvent& stop;
+  // Why the device with this description could not be opened; empty: no reason known.
+  std::function<std::string(const std::string&)> explainOpenFailure;
+  FILE* out = stdout;
+  FILE* err = stderr;
+};
+
+// Runs one command other than doctor; returns the exit status.
+int RunCommand(const Options& options, Environment& env);
+
+}  // namespace irisdesk::ctl

@@ -1,0 +1,390 @@
+#include "app/vrx330ctl/Doctor.h"
+
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "link/SerialBridge.h"
+
+namespace irisdesk::ctl {
+namespace fs = std::filesystem;
+namespace {
+
+constexpr const char* kSeatLateRules = "73-seat-late.rules";
+constexpr const char* kRuleFile = "70-irisdesk-ftdi.rules";
+constexpr const char* kReloadUdev = "sudo udevadm control --reload && sudo udevadm trigger";
+
+std::string FirstLine(const fs::path& file) {
+  std::ifstream in(file);
+  std::string line;
+  std::getline(in, line);
+  while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+  return line;
+}
+
+std::string WholeFile(const fs::path& file) {
+  std::ifstream in(file);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+struct Root {
+  fs::path base;
+  fs::path sys() const { return base / "sys"; }
+  fs::path dev() const { return base / "dev"; }
+  fs::path proc() const { return base / "proc"; }
+  fs::path etc() const { return base / "etc"; }
+};
+
+// Group names and members from etc/group under the root.
+struct Group {
+  std::string name;
+  std::vector<std::string> members;
+};
+std::map<uint32_t, Group> ReadGroups(const Root& root) {
+  std::map<uint32_t, Group> groups;
+  std::ifstream in(root.etc() / "group");
+  for (std::string line; std::getline(in, line);) {
+    std::vector<std::string> fields;
+    std::stringstream s(line);
+    for (std::string f; std::getline(s, f, ':');) fields.push_back(f);
+    if (fields.size() < 3 || fields[2].empty() || fields[2].find_first_not_of("0123456789") != std::string::npos)
+      continue;
+    Group g{fields[0], {}};
+    std::stringstream m(fields.size() > 3 ? fields[3] : "");
+    for (std::string member; std::getline(m, member, ',');) g.members.push_back(member);
+    groups[static_cast<uint32_t>(std::stoul(fields[2].substr(0, 9)))] = g;
+  }
+  return groups;
+}
+
+struct Process {
+  int pid;
+  std::string name;
+};
+std::vector<Process> Processes(const fs::path& proc) {
+  std::vector<Process> out;
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator(proc, error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.empty() || name.size() > 9 || name.find_first_not_of("0123456789") != std::string::npos) continue;
+    out.push_back({std::stoi(name), FirstLine(entry.path() / "comm")});
+  }
+  return out;
+}
+
+std::string ModeText(mode_t mode) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+  return text;
+}
+
+std::string HoldersText(const std::vector<std::pair<int, std::string>>& holders) {
+  std::string text;
+  for (const auto& [pid, name] : holders)
+    text += (text.empty() ? "" : ", ") + ("process " + std::to_string(pid) + " (" + name + ")");
+  return text;
+}
+
+struct UdevRule {
+  fs::path path;
+  std::string text;
+};
+std::vector<UdevRule> InstalledRules(const Root& root) {
+  std::vector<UdevRule> rules;
+  std::set<fs::path> seen;  // /lib is /usr/lib on merged systems
+  for (const char* dir : {"etc/udev/rules.d", "lib/udev/rules.d", "usr/lib/udev/rules.d"}) {
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(root.base / dir, error)) {
+      const std::string name = entry.path().filename().string();
+      if (name.find("irisdesk") == std::string::npos || entry.path().extension() != ".rules") continue;
+      if (!seen.insert(fs::canonical(entry.path(), error)).second) continue;
+      rules.push_back({entry.path(), WholeFile(entry.path())});
+    }
+  }
+  return rules;
+}
+
+// The "tty" the USB device's interfaces are bound to, through ListFtdiPorts' walk.
+std::vector<SerialPortInfo> PortsOf(const fs::path& usbDevice, const std::vector<SerialPortInfo>& ports) {
+  std::error_code error;
+  const fs::path canonical = fs::canonical(usbDevice, error);
+  std::vector<SerialPortInfo> out;
+  for (const auto& p : ports)
+    if (fs::path(p.usbDevice) == canonical) out.push_back(p);
+  return out;
+}
+
+// The driver of each interface of a USB device ("" for an interface without one).
+std::vector<std::string> InterfaceDrivers(const fs::path& usbDevice) {
+  std::vector<std::string> drivers;
+  std::error_code error;
+  const std::string prefix = usbDevice.filename().string() + ":";
+  for (const auto& entry : fs::directory_iterator(usbDevice, error)) {
+    if (entry.path().filename().string().rfind(prefix, 0) != 0) continue;
+    drivers.push_back(fs::read_symlink(entry.path() / "driver", error).filename().string());
+  }
+  return drivers;
+}
+
+class Doctor {
+ public:
+  Doctor(const std::string& root, const DoctorUser& user, int selfPid)
+      : root_{root}, user_(user), selfPid_(selfPid), groups_(ReadGroups(root_)) {}
+
+  std::vector<Check> Run() {
+    const auto ports = ListFtdiPorts(root_.sys().string(), root_.dev().string());
+    CheckUsbDevices(ports);
+    bool denied = false;
+    for (const auto& port : ports) {
+      denied |= !CheckAccess(port.devicePath);
+      CheckHolders(port.devicePath);
+    }
+    const auto rules = InstalledRules(root_);
+    CheckRules(rules, denied);
+    CheckDaemons(rules);
+    return checks_;
+  }
+
+ private:
+  void Ok(std::string text) { checks_.push_back({true, std::move(text), ""}); }
+  void Problem(std::string text, std::string fix) { checks_.push_back({false, std::move(text), std::move(fix)}); }
+
+  std::string GroupName(uint32_t gid) const {
+    const auto it = groups_.find(gid);
+    return it != groups_.end() ? it->second.name : std::to_string(gid);
+  }
+
+  void CheckUsbDevices(const std::vector<SerialPortInfo>& ports) {
+    std::vector<fs::path> devices;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(root_.sys() / "bus/usb/devices", error))
+      if (FirstLine(entry.path() / "idVendor") == kFtdiVendorId) devices.push_back(entry.path());
+    std::sort(devices.begin(), devices.end());
+    if (devices.empty()) {
+      Problem("no FTDI USB device (vendor 0403) is present",
+              "plug the controller in, then look at 'lsusb' and 'sudo dmesg | tail' (cable, hub or power)");
+      return;
+    }
+    const bool driverLoaded = fs::exists(root_.sys() / "bus/usb-serial/drivers/ftdi_sio", error);
+    for (const auto& device : devices) {
+      const std::string id = std::string(kFtdiVendorId) + ":" + FirstLine(device / "idProduct");
+      const std::string name = "USB device " + device.filename().string() + " (" + id + ", \"" +
+                               FirstLine(device / "product") + "\")";
+      Ok("FTDI " + name + " is present");
+      const auto bound = PortsOf(device, ports);
+      if (!bound.empty()) {
+        for (const auto& p : bound) Ok(name + " is the tty " + p.devicePath);
+        continue;
+      }
+      const std::string newId = "echo 0403 " + FirstLine(device / "idProduct") +
+                                " | sudo tee /sys/bus/usb-serial/drivers/ftdi_sio/new_id";
+      std::string other;
+      for (const auto& driver : InterfaceDrivers(device))
+        if (!driver.empty() && driver != "ftdi_sio") other = driver;
+      if (!other.empty()) {
+        char node[40];
+        std::snprintf(node, sizeof node, "/dev/bus/usb/%03d/%03d", std::atoi(FirstLine(device / "busnum").c_str()),
+                      std::atoi(FirstLine(device / "devnum").c_str()));
+        Problem(name + " is claimed by the driver '" + other + "', so it has no tty",
+                "close the program that uses it directly (see 'sudo fuser -v " + std::string(node) + "')");
+      } else if (!driverLoaded) {
+        Problem(name + " has no tty: the ftdi_sio driver is not loaded",
+                "sudo modprobe ftdi_sio (if it still gets no tty: " + newId + ")");
+      } else {
+        Problem(name + " has no tty: the ftdi_sio driver does not know the product id " + id, newId);
+      }
+    }
+  }
+
+  // True when the user may open the tty.
+  bool CheckAccess(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+      Problem(path + " does not exist although the driver made the tty", kReloadUdev);
+      return false;
+    }
+    const std::string group = GroupName(st.st_gid);
+    const std::string facts = path + " (mode " + ModeText(st.st_mode) + ", group " + group + ")";
+    const bool inGroup = std::find(user_.groups.begin(), user_.groups.end(), st.st_gid) != user_.groups.end();
+    const mode_t need = user_.uid == st.st_uid ? (S_IRUSR | S_IWUSR) : inGroup ? (S_IRGRP | S_IWGRP)
+                                                                                : (S_IROTH | S_IWOTH);
+    if (user_.uid == 0 || (st.st_mode & need) == need) {
+      Ok(user_.name + " may open " + facts);
+      return true;
+    }
+    // Access lists (the seat's uaccess) can grant what the mode bits do not.
+    if (user_.self && ::access(path.c_str(), R_OK | W_OK) == 0) {
+      Ok(user_.name + " may open " + facts + " through an access list");
+      return true;
+    }
+    const auto g = groups_.find(st.st_gid);
+    const bool listed = g != groups_.end() &&
+                        std::find(g->second.members.begin(), g->second.members.end(), user_.name) != g->second.members.end();
+    if (st.st_gid == 0 || (st.st_mode & S_IRWXG) == 0) {
+      Problem(user_.name + " may not open " + facts,
+              std::string("install the udev rule: sudo cp ") + kRuleFile + " /etc/udev/rules.d/ && " + kReloadUdev);
+    } else if (listed && !inGroup) {
+      Problem(user_.name + " may not open " + facts + ": added to " + group + " after logging in",
+              "log out and in again (or run 'newgrp " + group + "')");
+    } else {
+      Problem(user_.name + " may not open " + facts + ": not in the group " + group,
+              "sudo usermod -aG " + group + " " + user_.name + ", then log out and in again");
+    }
+    return false;
+  }
+
+  void CheckHolders(const std::string& path) {
+    const auto holders = FindHolders(root_.proc().string(), path, selfPid_);
+    if (holders.empty()) {
+      Ok(path + " is not held by another process" +
+         (::geteuid() == 0 ? "" : " (only your own processes are visible; 'sudo vrx330ctl doctor' sees all)"));
+      return;
+    }
+    Problem(path + " is held by " + HoldersText(holders),
+            "close " + holders.front().second + " (or: kill " + std::to_string(holders.front().first) + ")");
+  }
+
+  void CheckRules(const std::vector<UdevRule>& rules, bool denied) {
+    if (rules.empty()) {
+      if (denied)
+        Problem("no IrisDesk udev rule is installed",
+                std::string("sudo cp ") + kRuleFile + " /etc/udev/rules.d/ && " + kReloadUdev);
+      else Ok("no IrisDesk udev rule is installed (not needed: no FTDI tty is closed to you)");
+      return;
+    }
+    for (const auto& rule : rules) {
+      const std::string name = rule.path.filename().string();
+      // uaccess is applied by 73-seat-late.rules: a tag set after it never takes effect.
+      if (name > kSeatLateRules && rule.text.find("uaccess") != std::string::npos) {
+        Problem("the udev rule " + rule.path.string() + " sorts after " + kSeatLateRules +
+                    ", so its uaccess tag has no effect",
+                "sudo mv " + rule.path.string() + " " + (rule.path.parent_path() / kRuleFile).string() + " && " +
+                    kReloadUdev);
+      } else {
+        Ok("udev rule installed: " + rule.path.string());
+      }
+    }
+  }
+
+  void CheckDaemons(const std::vector<UdevRule>& rules) {
+    const auto processes = Processes(root_.proc());
+    auto running = [&](const std::string& name) {
+      return std::any_of(processes.begin(), processes.end(), [&](const Process& p) { return p.name == name; });
+    };
+    auto installed = [&](std::initializer_list<const char*> paths) {
+      std::error_code error;
+      return std::any_of(paths.begin(), paths.end(), [&](const char* p) { return fs::exists(root_.base / p, error); });
+    };
+    const bool mmIgnored = std::any_of(rules.begin(), rules.end(), [](const UdevRule& r) {
+      return r.text.find("ID_MM_DEVICE_IGNORE") != std::string::npos;
+    });
+
+    if (running("brltty")) {
+      Problem("brltty (braille display daemon) is running; it claims USB-serial bridges it takes for braille displays",
+              "sudo systemctl stop brltty.service && sudo systemctl mask brltty.service brltty-udev.service "
+              "(or 'sudo apt-get remove brltty' if no braille display is used)");
+    } else {
+      Ok(std::string("brltty (braille display daemon) ") +
+         (installed({"usr/bin/brltty", "bin/brltty"}) ? "is installed but not running" : "is not installed"));
+    }
+    if (running("ModemManager") && !mmIgnored) {
+      Problem("ModemManager is running and probes new serial ports, taking them for modems",
+              std::string("install the IrisDesk udev rule, which tells it to leave FTDI bridges alone (sudo cp ") +
+                  kRuleFile + " /etc/udev/rules.d/ && " + kReloadUdev +
+                  "), or: sudo systemctl disable --now ModemManager");
+    } else if (running("ModemManager")) {
+      Ok("ModemManager is running; the IrisDesk udev rule tells it to leave FTDI bridges alone");
+    } else {
+      Ok(std::string("ModemManager ") +
+         (installed({"usr/sbin/ModemManager", "sbin/ModemManager"}) ? "is installed but not running"
+                                                                     : "is not installed"));
+    }
+  }
+
+  Root root_;
+  DoctorUser user_;
+  int selfPid_;
+  std::map<uint32_t, Group> groups_;
+  std::vector<Check> checks_;
+};
+
+}  // namespace
+
+DoctorUser CurrentUser() {
+  DoctorUser user;
+  user.uid = ::getuid();
+  user.self = true;
+  const char* sudoUser = std::getenv("SUDO_USER");
+  if (user.uid == 0 && sudoUser && *sudoUser) {
+    if (const passwd* pw = ::getpwnam(sudoUser)) {
+      user = DoctorUser{pw->pw_name, pw->pw_uid, {}, false};
+      int count = 64;
+      std::vector<gid_t> groups(static_cast<size_t>(count));
+      if (::getgrouplist(pw->pw_name, pw->pw_gid, groups.data(), &count) >= 0)
+        user.groups.assign(groups.begin(), groups.begin() + count);
+      return user;
+    }
+  }
+  if (const passwd* pw = ::getpwuid(user.uid)) user.name = pw->pw_name;
+  else user.name = "uid " + std::to_string(user.uid);
+  const int count = ::getgroups(0, nullptr);
+  std::vector<gid_t> groups(static_cast<size_t>(std::max(count, 0)));
+  if (count > 0 && ::getgroups(count, groups.data()) == count) user.groups.assign(groups.begin(), groups.end());
+  user.groups.push_back(::getgid());
+  return user;
+}
+
+std::vector<Check> RunDoctor(const std::string& root, const DoctorUser& user, int selfPid) {
+  return Doctor(root, user, selfPid).Run();
+}
+
+std::string FormatCheck(const Check& check) {
+  return check.ok ? "OK       " + check.text : "PROBLEM  " + check.text + ". Fix: " + check.fix;
+}
+
+std::vector<std::pair<int, std::string>> FindHolders(const std::string& procRoot, const std::string& devicePath,
+                                                     int selfPid) {
+  std::error_code error;
+  // The port may be reached through a link (a fake tree's dev/ttyUSB0 to a pty).
+  const std::string resolved = fs::canonical(devicePath, error).string();
+  std::vector<std::pair<int, std::string>> holders;
+  for (const Process& p : Processes(procRoot)) {
+    if (p.pid == selfPid) continue;
+    for (const auto& fd : fs::directory_iterator(fs::path(procRoot) / std::to_string(p.pid) / "fd", error)) {
+      const std::string target = fs::read_symlink(fd.path(), error).string();
+      if (!error && (target == devicePath || target == resolved)) {
+        holders.emplace_back(p.pid, p.name);
+        break;
+      }
+    }
+  }
+  return holders;
+}
+
+std::string ExplainOpenFailure(const std::string& root, const std::string& description, int selfPid) {
+  const Root r{root};
+  for (const auto& port : ListFtdiPorts(r.sys().string(), r.dev().string())) {
+    if (port.description != description) continue;
+    const std::string& path = port.devicePath;
+    if (::access(path.c_str(), F_OK) != 0) return "port " + path + " does not exist";
+    const auto holders = FindHolders(r.proc().string(), path, selfPid);
+    if (!holders.empty()) return "port " + path + " is held by " + HoldersText(holders);
+    if (::access(path.c_str(), R_OK | W_OK) != 0) return "no permission to open " + path + " (see 'vrx330ctl doctor')";
+    return "port " + path + " could not be opened (see 'vrx330ctl doctor')";
+  }
+  return "no controller is listed as '" + description + "'";
+}
+
+}  // namespace irisdesk::ctl

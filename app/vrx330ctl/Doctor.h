@@ -1,0 +1,44 @@
+#pragma once
+// Why a controller cannot be seen or opened on Linux: the FTDI USB devices in sysfs,
+// their binding to a tty, the tty's permissions against the user, the udev rule,
+// other holders of the port and the daemons known to grab such ports. Everything is
+// read under a root folder, so tests run it on fake sys/, dev/, proc/ and etc/ trees.
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace irisdesk::ctl {
+
+// The user whose access is checked.
+struct DoctorUser {
+  std::string name;
+  uint32_t uid = 0;
+  std::vector<uint32_t> groups;  // the session's groups, primary included
+  bool self = false;  // the process's own credentials: access() may consult access lists
+};
+
+// The invoking user: the process's own, or SUDO_USER's when run as root with sudo.
+DoctorUser CurrentUser();
+
+struct Check {
+  bool ok = true;
+  std::string text;
+  std::string fix;  // for a problem: the exact command or step
+};
+
+std::vector<Check> RunDoctor(const std::string& root, const DoctorUser& user, int selfPid);
+
+// "OK       text" or "PROBLEM  text. Fix: ...", one line.
+std::string FormatCheck(const Check& check);
+
+// Processes (pid, command name) under `procRoot` with `devicePath` open, except
+// `selfPid`. Only the processes this one may inspect are seen.
+std::vector<std::pair<int, std::string>> FindHolders(const std::string& procRoot, const std::string& devicePath,
+                                                     int selfPid);
+
+// Why the controller with this description could not be opened, as one phrase, e.g.
+// "port /dev/ttyUSB0 is held by process 1234 (irisdesk)".
+std::string ExplainOpenFailure(const std::string& root, const std::string& description, int selfPid);
+
+}  // namespace irisdesk::ctl

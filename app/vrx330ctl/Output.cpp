@@ -1,0 +1,82 @@
+#include "app/vrx330ctl/Output.h"
+
+#include <cstdio>
+
+#include "settings/NumberText.h"
+
+namespace irisdesk::ctl {
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (u < 0x20 || u == 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
+      out += escaped;
+    } else {
+      out += c;  // UTF-8 passes through
+    }
+  }
+  return out + "\"";
+}
+
+Facts& Facts::Add(const std::string& key, const std::string& value) {
+  facts_.push_back({key, value, JsonString(value)});
+  return *this;
+}
+
+Facts& Facts::AddMm(const std::string& key, double mm) {
+  const std::string text = FormatFixed(mm, 2);
+  facts_.push_back({key, text, text});
+  return *this;
+}
+
+Facts& Facts::AddFlag(const std::string& key, bool value) {
+  facts_.push_back({key, value ? "yes" : "no", value ? "true" : "false"});
+  return *this;
+}
+
+Facts& Facts::AddList(const std::string& key, const std::vector<std::string>& values) {
+  std::string text, json = "[";
+  for (size_t i = 0; i < values.size(); ++i) {
+    text += values[i] + "\n";
+    json += (i ? "," : "") + JsonString(values[i]);
+  }
+  facts_.push_back({key, text, json + "]"});
+  return *this;
+}
+
+Facts& Facts::AddStatus(const StatusReply& reply) {
+  AddMm("size_mm", StepsToMm(reply.position));
+  AddFlag("moving", reply.flags & StatusMoving);
+  AddFlag("initialising", reply.flags & StatusInitialising);
+  AddFlag("initialised", reply.flags & StatusInitialised);
+  return *this;
+}
+
+std::string Facts::Text(bool oneLine) const {
+  std::string out;
+  for (const Fact& f : facts_) {
+    if (f.json.front() == '[') {
+      out += f.text;
+      continue;
+    }
+    if (!out.empty()) out += oneLine ? " " : "\n";
+    out += f.key + "=" + f.text;
+  }
+  return out.empty() || out.back() == '\n' ? out : out + "\n";
+}
+
+std::string Facts::Json() const {
+  std::string out = "{";
+  for (size_t i = 0; i < facts_.size(); ++i) out += (i ? "," : "") + JsonString(facts_[i].key) + ":" + facts_[i].json;
+  return out + "}";
+}
+
+std::string Facts::Render(bool json, bool oneLine) const { return json ? Json() + "\n" : Text(oneLine); }
+
+}  // namespace irisdesk::ctl

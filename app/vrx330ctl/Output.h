@@ -1,0 +1,42 @@
+#pragma once
+// What vrx330ctl prints: facts as key=value, one per line (or one line for a poll of
+// `watch`), or the same facts as one JSON object. Scripts parse either.
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "link/WireProtocol.h"
+
+namespace irisdesk::ctl {
+
+// One fact: a key and its value, already formatted for text output; `json` is the
+// value as JSON (a string is quoted and escaped by the caller through JsonString).
+struct Fact {
+  std::string key;
+  std::string text;
+  std::string json;
+};
+
+class Facts {
+ public:
+  Facts& Add(const std::string& key, const std::string& value);  // a string
+  Facts& AddMm(const std::string& key, double mm);                 // two decimals
+  Facts& AddFlag(const std::string& key, bool value);              // yes/no, true/false
+  Facts& AddList(const std::string& key, const std::vector<std::string>& values);
+  // The device and the decoded status of one reply.
+  Facts& AddStatus(const StatusReply& reply);
+
+  // Lines of key=value; `oneLine` joins them with spaces (watch). A list is printed
+  // as its values, one per line.
+  std::string Text(bool oneLine = false) const;
+  std::string Json() const;  // one object, no newline
+  std::string Render(bool json, bool oneLine = false) const;
+
+ private:
+  std::vector<Fact> facts_;
+};
+
+std::string JsonString(const std::string& text);
+
+}  // namespace irisdesk::ctl

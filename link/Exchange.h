@@ -1,0 +1,56 @@
+#pragma once
+// The link's mechanics that every program on the bridge shares: listing the
+// controllers, opening one with the line settings, one status exchange, and sending a
+// command. The panel's poll worker and the command-line controller both use these, so
+// the timing and byte rules exist once.
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "link/Bridge.h"
+#include "link/Clock.h"
+#include "link/WireProtocol.h"
+
+namespace irisdesk {
+
+inline constexpr auto kReplyWindow = std::chrono::milliseconds(200);
+// The reply wait sleeps in slices this long at most, so a stop is seen promptly.
+inline constexpr auto kReplyWaitSlice = std::chrono::milliseconds(20);
+inline constexpr uint32_t kMaxListedDevices = 1024;
+inline constexpr uint32_t kLineBaud = 19200;
+
+struct DeviceList {
+  uint32_t reported = 0;  // the count the bridge gave first; 0 means no device
+  std::vector<std::string> descriptions;  // as filled; may be fewer than reported
+};
+
+// The descriptions of the devices present, in the bridge's order.
+DeviceList ListDescriptions(Bridge& bridge);
+
+// Opens the device with this description and sets 19200 baud, 8N1. nullptr when the
+// open fails; `status` (if given) receives the open's status.
+FT_HANDLE OpenController(Bridge& bridge, const std::string& description, FT_STATUS* status = nullptr);
+
+// How one status exchange ended.
+enum class ExchangeOutcome {
+  Reply,      // exactly 16 bytes came within the window (they may still not decode)
+  Missed,     // no exact frame within the window; both buffers were discarded
+  Lost,       // the request's write reported the device gone
+  NotSent,    // the request's write failed otherwise
+  Abandoned,  // `stop` was set while waiting
+};
+
+struct StatusExchange {
+  ExchangeOutcome outcome = ExchangeOutcome::Missed;
+  std::optional<StatusReply> reply;  // set for a Reply that was read and decoded
+};
+
+// Purge, write "PSG", wait up to 200 ms for exactly one frame (sleeping, never
+// spinning), read and decode it, purge. `stop` may be null.
+StatusExchange ExchangeStatus(Bridge& bridge, FT_HANDLE handle, Clock& clock, const StopEvent* stop);
+
+// Discards what was received, then writes one command frame. Commands are not
+// answered; the write's status is returned.
+FT_STATUS SendCommand(Bridge& bridge, FT_HANDLE handle, std::string_view code, uint32_t parameter);
+
+}  // namespace irisdesk
