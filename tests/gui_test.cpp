@@ -35,7 +35,7 @@ class GuiTest : public ::testing::Test {
   PanelWindow& Open() {
     window = std::make_unique<PanelWindow>(bridge, (dir.path() / "irisdesk").string());
     window->show();
-    QApplication::setActiveWindow(window.get());
+    window->activateWindow();  // QApplication::setActiveWindow is deprecated since Qt 6.5
     EXPECT_TRUE(QTest::qWaitForWindowActive(window.get()));
     return *window;
   }

@@ -7,7 +7,7 @@ packages=(
   build-essential cmake pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libgl-dev fonts-dejavu-core locales
-  clang libclang-rt-14-dev
+  clang libclang-rt-dev
   xvfb xauth imagemagick librsvg2-bin
   help2man dpkg-dev file
 )
