@@ -3,14 +3,19 @@
 # missing. Fast when everything is there. Run as root (or with sudo available).
 set -euo pipefail
 
-packages=(
-  build-essential cmake pkg-config
-  libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev libgl-dev fonts-dejavu-core locales
-  clang libclang-rt-dev
-  xvfb xauth imagemagick librsvg2-bin
-  help2man dpkg-dev file
-)
+# With arguments, those packages instead (the Windows build's set-up uses this).
+if [ $# -gt 0 ]; then
+  packages=("$@")
+else
+  packages=(
+    build-essential cmake pkg-config
+    libgtest-dev libgmock-dev libbenchmark-dev
+    qt6-base-dev libgl-dev fonts-dejavu-core locales
+    clang libclang-rt-dev
+    xvfb xauth imagemagick librsvg2-bin
+    help2man dpkg-dev file
+  )
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QSocketNotifier>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -44,23 +45,6 @@ void CloseOnTermination(QDialog& panel) {
 
 }  // namespace
 
-CIrisDeskApp::Action CIrisDeskApp::ParseArguments(const std::vector<std::string>& args, std::string& bad) {
-  Action action = Action::RunReal;
-  for (size_t i = 1; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--help" || a == "-h") return Action::Help;
-    if (a == "--version") return Action::Version;
-    if (a == "--settings-path") return Action::SettingsPath;
-    if (a == "--simulate") {
-      action = Action::RunSimulated;
-    } else {
-      bad = a;
-      return Action::BadUsage;
-    }
-  }
-  return action;
-}
-
 std::string CIrisDeskApp::HelpText(const std::string& program, const std::string& settingsPath) {
   return "Usage: " + program +
          " [--simulate] [toolkit options]\n"
@@ -71,8 +55,9 @@ std::string CIrisDeskApp::HelpText(const std::string& program, const std::string
          "  --version         show the version and exit\n\n"
          "Qt's own options (-style, -platform, -session, ...) are taken as well.\n\n"
          "Settings file: " + settingsPath + "\n"
-         "(vrx330.ini beside the executable when it exists or that folder is writable,\n"
-         "else vrx330.ini in $XDG_CONFIG_HOME/irisdesk, by default ~/.config/irisdesk).\n";
+         "(vrx330.ini beside the executable when that folder or that file is yours to write\n"
+         "and it is not a system folder, else vrx330.ini in $XDG_CONFIG_HOME/irisdesk, by\n"
+         "default ~/.config/irisdesk).\n";
 }
 
 int CIrisDeskApp::Run(int argc, char** argv) {
@@ -85,12 +70,12 @@ int CIrisDeskApp::Run(int argc, char** argv) {
   // starts; the toolkit then takes its own options out of argv, and what is left must
   // be ours.
   std::string bad;
-  std::vector<std::string> args(argv, argv + argc);
+  std::vector<std::string> args(argv + std::min(argc, 1), argv + argc);
   Action action = ParseArguments(args, bad);
   std::unique_ptr<QApplication> app;
   if (action == Action::BadUsage) {
     app = std::make_unique<QApplication>(argc, argv);
-    args.assign(argv, argv + argc);
+    args.assign(argv + std::min(argc, 1), argv + argc);
     action = ParseArguments(args, bad);
   }
   switch (action) {

@@ -57,22 +57,6 @@ std::vector<std::string> CommandLineArguments() {
 
 }  // namespace
 
-CIrisDeskApp::Action CIrisDeskApp::ParseArguments(const std::vector<std::string>& args, std::string& bad) {
-  Action action = Action::RunReal;
-  for (const std::string& a : args) {
-    if (a == "--help" || a == "-h" || a == "/?") return Action::Help;
-    if (a == "--version") return Action::Version;
-    if (a == "--settings-path") return Action::SettingsPath;
-    if (a == "--simulate") {
-      action = Action::RunSimulated;
-    } else {
-      bad = a;
-      return Action::BadUsage;
-    }
-  }
-  return action;
-}
-
 int CIrisDeskApp::Run() {
   std::string bad;
   const Action action = ParseArguments(CommandLineArguments(), bad);

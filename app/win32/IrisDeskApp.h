@@ -2,18 +2,14 @@
 // The Windows application: reads the command line, picks the transport, and runs the
 // panel as the program's only window. The program ends when the panel closes.
 #include <string>
-#include <vector>
+
+#include "app/Options.h"
 
 namespace irisdesk {
 
-inline constexpr const char* kProductName = "Kavro VRX-330 Control";
-inline constexpr const char* kProductVersion = "1.0.0.1";
-
 class CIrisDeskApp {
  public:
-  enum class Action { RunReal, RunSimulated, Help, Version, SettingsPath, BadUsage };
-  // `args` without the program name.
-  static Action ParseArguments(const std::vector<std::string>& args, std::string& bad);
+  using Action = StartAction;
 
   // Returns the process exit code.
   int Run();
