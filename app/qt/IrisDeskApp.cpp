@@ -1,13 +1,15 @@
 #include "app/qt/IrisDeskApp.h"
 
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QSocketNotifier>
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include "link/SerialBridge.h"
 #include "link/SimulatedBridge.h"
@@ -43,6 +45,16 @@ void CloseOnTermination(QDialog& panel) {
   sigaction(SIGINT, &action, nullptr);
 }
 
+// Whether the toolkit can start here. Where it cannot, it cannot take an option either,
+// and an unknown one is reported as such instead of as a failure to find a display.
+bool ToolkitCanStart(const std::vector<std::string>& args) {
+  for (const char* variable : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+    if (const char* value = std::getenv(variable); value && *value) return true;
+  return std::any_of(args.begin(), args.end(), [](const std::string& a) {
+    return a.rfind("-platform", 0) == 0 || a.rfind("--platform", 0) == 0;
+  });
+}
+
 }  // namespace
 
 std::string CIrisDeskApp::HelpText(const std::string& program, const std::string& settingsPath) {
@@ -54,7 +66,9 @@ std::string CIrisDeskApp::HelpText(const std::string& program, const std::string
          "  --help            show this help and exit\n"
          "  --version         show the version and exit\n\n"
          "Qt's own options (-style, -platform, -session, ...) are taken as well.\n\n"
-         "Settings file: " + settingsPath + "\n"
+         "Settings file: " +
+         settingsPath +
+         "\n"
          "(vrx330.ini beside the executable when that folder or that file is yours to write\n"
          "and it is not a system folder, else vrx330.ini in $XDG_CONFIG_HOME/irisdesk, by\n"
          "default ~/.config/irisdesk).\n";
@@ -73,28 +87,21 @@ int CIrisDeskApp::Run(int argc, char** argv) {
   std::vector<std::string> args(argv + std::min(argc, 1), argv + argc);
   Action action = ParseArguments(args, bad);
   std::unique_ptr<QApplication> app;
-  if (action == Action::BadUsage) {
+  if (action == Action::BadUsage && ToolkitCanStart(args)) {
     app = std::make_unique<QApplication>(argc, argv);
     args.assign(argv + std::min(argc, 1), argv + argc);
     action = ParseArguments(args, bad);
   }
   switch (action) {
-    case Action::Help:
-      std::fputs(HelpText(program, settingsPath).c_str(), stdout);
-      return 0;
-    case Action::Version:
-      std::printf("%s %s\n", kProductName, kProductVersion);
-      return 0;
-    case Action::SettingsPath:
-      std::printf("%s\n", settingsPath.c_str());
-      return 0;
+    case Action::Help: std::fputs(HelpText(program, settingsPath).c_str(), stdout); return 0;
+    case Action::Version: std::printf("%s %s\n", kProductName, kProductVersion); return 0;
+    case Action::SettingsPath: std::printf("%s\n", settingsPath.c_str()); return 0;
     case Action::BadUsage:
       std::fprintf(stderr, "%s: unknown option '%s'\nTry '%s --help'.\n", program.c_str(), bad.c_str(),
                    program.c_str());
       return 2;
     case Action::RunReal:
-    case Action::RunSimulated:
-      break;
+    case Action::RunSimulated: break;
   }
 
   if (!app) app = std::make_unique<QApplication>(argc, argv);
@@ -103,8 +110,10 @@ int CIrisDeskApp::Run(int argc, char** argv) {
   QApplication::setWindowIcon(ApplicationIcon());
 
   std::unique_ptr<Bridge> bridge;
-  if (action == Action::RunSimulated) bridge = std::make_unique<SimulatedBridge>();
-  else bridge = std::make_unique<SerialBridge>();
+  if (action == Action::RunSimulated)
+    bridge = std::make_unique<SimulatedBridge>();
+  else
+    bridge = std::make_unique<SerialBridge>();
 
   PanelWindow panel(*bridge, exe);
   CloseOnTermination(panel);
