@@ -39,14 +39,20 @@ D2xxBridge::D2xxBridge(const std::wstring& library) {
   if (!module && GetLastError() == ERROR_INVALID_PARAMETER)  // a system without the flag
     module = LoadLibraryW(library.c_str());
   if (!module) return;
-  const bool all = Resolve(module, "FT_CreateDeviceInfoList", calls_.CreateDeviceInfoList) &
-                   Resolve(module, "FT_GetDeviceInfoList", calls_.GetDeviceInfoList) &
-                   Resolve(module, "FT_OpenEx", calls_.OpenEx) &
-                   Resolve(module, "FT_SetBaudRate", calls_.SetBaudRate) &
-                   Resolve(module, "FT_SetDataCharacteristics", calls_.SetDataCharacteristics) &
-                   Resolve(module, "FT_Purge", calls_.Purge) & Resolve(module, "FT_Write", calls_.Write) &
-                   Resolve(module, "FT_GetQueueStatus", calls_.GetQueueStatus) &
-                   Resolve(module, "FT_Read", calls_.Read) & Resolve(module, "FT_Close", calls_.Close);
+  wchar_t path[MAX_PATH] = {};
+  if (GetModuleFileNameW(module, path, MAX_PATH) > 0) libraryPath_ = path;
+  auto resolve = [&](const char* name, auto& target) {
+    if (Resolve(module, name, target)) return true;
+    if (missingCall_.empty()) missingCall_ = name;
+    return false;
+  };
+  const bool all = resolve("FT_CreateDeviceInfoList", calls_.CreateDeviceInfoList) &
+                   resolve("FT_GetDeviceInfoList", calls_.GetDeviceInfoList) &
+                   resolve("FT_OpenEx", calls_.OpenEx) & resolve("FT_SetBaudRate", calls_.SetBaudRate) &
+                   resolve("FT_SetDataCharacteristics", calls_.SetDataCharacteristics) &
+                   resolve("FT_Purge", calls_.Purge) & resolve("FT_Write", calls_.Write) &
+                   resolve("FT_GetQueueStatus", calls_.GetQueueStatus) & resolve("FT_Read", calls_.Read) &
+                   resolve("FT_Close", calls_.Close);
   if (!all) {
     FreeLibrary(module);
     calls_ = {};

@@ -20,6 +20,11 @@ class D2xxBridge final : public Bridge {
 
   // The library was found and has all ten calls.
   bool Loaded() const { return module_ != nullptr; }
+  // The first of the ten calls a library that was found lacks; empty when none was
+  // found or it has them all.
+  const std::string& MissingCall() const { return missingCall_; }
+  // Where the library was found, complete or not; empty when it was not.
+  const std::wstring& LibraryPath() const { return libraryPath_; }
 
   FT_STATUS FT_CreateDeviceInfoList(uint32_t* count) override;
   FT_STATUS FT_GetDeviceInfoList(FT_DEVICE_LIST_INFO_NODE* list, uint32_t* count) override;
@@ -59,6 +64,8 @@ class D2xxBridge final : public Bridge {
  private:
   HMODULE module_ = nullptr;
   Calls calls_{};
+  std::string missingCall_;
+  std::wstring libraryPath_;
 };
 
 }  // namespace irisdesk
