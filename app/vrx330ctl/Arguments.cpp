@@ -99,8 +99,10 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
       flag(o.simulate);
     } else if (a == "-d" || a == "--device") {
       if (auto v = value("--device")) o.device = *v;
+#ifndef _WIN32  // Windows has no such tree: there --root is an unknown option
     } else if (a == "--root") {
       if (auto v = value("--root")) o.root = v->empty() ? "/" : *v;
+#endif
     } else if (a == "--timeout") {
       if (auto v = value("--timeout")) {
         sawTimeout = true;
@@ -162,7 +164,9 @@ std::string HelpText() {
          "      --wait                with set or init: wait until the motor has stopped\n"
          "      --timeout SECONDS     how long --wait and a needed initialisation may take\n"
          "                            (default 30)\n"
+#ifndef _WIN32
          "      --root DIR            look for sys/, dev/, proc/ and etc/ under DIR instead of /\n"
+#endif
          "  -h, --help                show this help and exit\n"
          "      --version             show the version and exit\n"
          "\n"

@@ -350,10 +350,6 @@ std::vector<Check> RunDoctor(const std::string& root, const DoctorUser& user, in
   return Doctor(root, user, selfPid).Run();
 }
 
-std::string FormatCheck(const Check& check) {
-  return check.ok ? "OK       " + check.text : "PROBLEM  " + check.text + ". Fix: " + check.fix;
-}
-
 std::vector<std::pair<int, std::string>> FindHolders(const std::string& procRoot, const std::string& devicePath,
                                                      int selfPid) {
   std::error_code error;

@@ -15,7 +15,7 @@ struct DoctorUser {
   std::string name;
   uint32_t uid = 0;
   std::vector<uint32_t> groups;  // the session's groups, primary included
-  bool self = false;  // the process's own credentials: access() may consult access lists
+  bool self = false;             // the process's own credentials: access() may consult access lists
 };
 
 // The invoking user: the process's own, or SUDO_USER's when run as root with sudo.
@@ -30,12 +30,20 @@ struct Check {
 std::vector<Check> RunDoctor(const std::string& root, const DoctorUser& user, int selfPid);
 
 // "OK       text" or "PROBLEM  text. Fix: ...", one line.
-std::string FormatCheck(const Check& check);
+inline std::string FormatCheck(const Check& check) {
+  return check.ok ? "OK       " + check.text : "PROBLEM  " + check.text + ". Fix: " + check.fix;
+}
+
+#ifdef _WIN32
+// Windows instead (DoctorWin.cpp): whether FTD2XX.DLL loads with all ten calls, then
+// one line per device the library lists. The library is looked for as the panel does.
+std::vector<Check> RunDoctorWindows(const std::wstring& library = L"FTD2XX.DLL");
+#endif
 
 // Processes (pid, command name) under `procRoot` with `devicePath` open, except
 // `selfPid`. Only the processes this one may inspect are seen.
-std::vector<std::pair<int, std::string>> FindHolders(const std::string& procRoot, const std::string& devicePath,
-                                                     int selfPid);
+std::vector<std::pair<int, std::string>> FindHolders(const std::string& procRoot,
+                                                     const std::string& devicePath, int selfPid);
 
 // Why the controller with this description could not be opened, as one phrase, e.g.
 // "port /dev/ttyUSB0 is held by process 1234 (irisdesk)".
