@@ -1,8 +1,8 @@
-; The Windows installer: irisdesk.exe and its README into Program Files, a Start menu
-; entry and an uninstaller. `/S` installs and uninstalls silently. Settings are not
+; The Windows installer: irisdesk.exe, vrx330ctl.exe and the README into Program Files,
+; a Start menu entry and an uninstaller. `/S` installs and uninstalls silently. Settings are not
 ; kept here: a program in Program Files keeps them per user, in
 ; %APPDATA%\IrisDesk\vrx330.ini, which the uninstaller leaves in place.
-; makensis -DEXE=... -DREADME=... -DOUTFILE=... irisdesk.nsi
+; makensis -DEXE=... -DCTL=... -DREADME=... -DOUTFILE=... irisdesk.nsi
 Unicode true
 Target amd64-unicode
 SetCompressor /SOLID lzma
@@ -30,6 +30,7 @@ Section
   SetShellVarContext all
   SetOutPath "$INSTDIR"
   File "/oname=irisdesk.exe" "${EXE}"
+  File "/oname=vrx330ctl.exe" "${CTL}"
   File "/oname=README.txt" "${README}"
   WriteUninstaller "$INSTDIR\uninstall.exe"
   CreateShortcut "$SMPROGRAMS\IrisDesk.lnk" "$INSTDIR\irisdesk.exe"
@@ -48,6 +49,7 @@ Section "Uninstall"
   SetShellVarContext all
   Delete "$SMPROGRAMS\IrisDesk.lnk"
   Delete "$INSTDIR\irisdesk.exe"
+  Delete "$INSTDIR\vrx330ctl.exe"
   Delete "$INSTDIR\README.txt"
   ; A settings file someone placed beside the program is theirs: only an empty folder goes.
   Delete "$INSTDIR\uninstall.exe"
