@@ -69,11 +69,14 @@ StatusExchange ExchangeStatus(Bridge& bridge, FT_HANDLE handle, Clock& clock, co
   return result;
 }
 
-FT_STATUS SendCommand(Bridge& bridge, FT_HANDLE handle, std::string_view code, uint32_t parameter) {
-  const Frame frame = EncodeCommand(code, parameter);
+FT_STATUS SendFrame(Bridge& bridge, FT_HANDLE handle, const Frame& frame) {
   bridge.FT_Purge(handle, FT_PURGE_RX);
   uint32_t written = 0;
   return bridge.FT_Write(handle, frame.data(), kFrameSize, &written);
+}
+
+FT_STATUS SendCommand(Bridge& bridge, FT_HANDLE handle, std::string_view code, uint32_t parameter) {
+  return SendFrame(bridge, handle, EncodeCommand(code, parameter));
 }
 
 }  // namespace irisdesk

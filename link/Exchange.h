@@ -13,6 +13,8 @@
 
 namespace irisdesk {
 
+inline constexpr auto kPollInterval = std::chrono::milliseconds(120);   // between status requests
+inline constexpr auto kCommandSpacing = std::chrono::milliseconds(20);  // after each command
 inline constexpr auto kReplyWindow = std::chrono::milliseconds(200);
 // The reply wait sleeps in slices this long at most, so a stop is seen promptly.
 inline constexpr auto kReplyWaitSlice = std::chrono::milliseconds(20);
@@ -20,7 +22,7 @@ inline constexpr uint32_t kMaxListedDevices = 1024;
 inline constexpr uint32_t kLineBaud = 19200;
 
 struct DeviceList {
-  uint32_t reported = 0;  // the count the bridge gave first; 0 means no device
+  uint32_t reported = 0;                  // the count the bridge gave first; 0 means no device
   std::vector<std::string> descriptions;  // as filled; may be fewer than reported
 };
 
@@ -52,5 +54,6 @@ StatusExchange ExchangeStatus(Bridge& bridge, FT_HANDLE handle, Clock& clock, co
 // Discards what was received, then writes one command frame. Commands are not
 // answered; the write's status is returned.
 FT_STATUS SendCommand(Bridge& bridge, FT_HANDLE handle, std::string_view code, uint32_t parameter);
+FT_STATUS SendFrame(Bridge& bridge, FT_HANDLE handle, const Frame& frame);
 
 }  // namespace irisdesk

@@ -24,7 +24,8 @@ uint32_t CIrisDeskDlg::EnumerateControllers(const std::optional<std::string>& ke
   int selection = portIndex_;
   for (size_t i = 0; i < list.descriptions.size(); ++i) {
     const std::string& description = list.descriptions[i];
-    if (keepSelected && description == *keepSelected && selection == portIndex_) selection = static_cast<int>(i);
+    if (keepSelected && description == *keepSelected && selection == portIndex_)
+      selection = static_cast<int>(i);
     w.AddListString(description);
   }
   const auto count = static_cast<uint32_t>(list.descriptions.size());
@@ -45,8 +46,10 @@ void CIrisDeskDlg::OnPortListDropDown() {
 }
 
 void CIrisDeskDlg::ToggleConnection() {
-  if (window_.GetItemText(IDC_CONNECT) == kCaptionConnect) Connect();
-  else Disconnect();
+  if (window_.GetItemText(IDC_CONNECT) == kCaptionConnect)
+    Connect();
+  else
+    Disconnect();
 }
 
 void CIrisDeskDlg::Connect() {
@@ -55,22 +58,20 @@ void CIrisDeskDlg::Connect() {
   CloseDevice();
   ApplyWorkerUpdates();
   linkOpen_ = false;
+  // A click that raced the end of the last link must not move this one.
+  commandQueue_.Clear();
 
   // A list emptied by a lost device would otherwise need a restart once the device is
   // back: look again before giving up. (An entry with an empty description is a
   // device like any other.)
   if (listedCount_.load() == 0) EnumerateControllers();
-  const std::string description = window_.GetItemText(IDC_PORT_LIST);
-  FT_HANDLE handle = nullptr;
-  if (bridge_.FT_OpenEx(description.c_str(), FT_OPEN_BY_DESCRIPTION, &handle) != FT_OK || !handle) {
-    deviceHandle_ = nullptr;
+  const FT_HANDLE handle = OpenController(bridge_, window_.GetItemText(IDC_PORT_LIST));
+  if (!handle) {
     SetLinkState(LinkNotConnected);
     return;
   }
   deviceHandle_ = handle;
   window_.SetItemText(IDC_CONNECT, kCaptionDisconnect);
-  bridge_.FT_SetBaudRate(handle, 19200);
-  bridge_.FT_SetDataCharacteristics(handle, FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_NONE);
   stopEvent_.Reset();
   workerEnded_ = false;
   if (startWorker_) {
@@ -101,7 +102,8 @@ void CIrisDeskDlg::Disconnect() {
   window_.SetItemText(IDC_CONNECT, kCaptionConnect);
   window_.EnableItem(IDC_PORT_LIST, true);
   SetControlsEnabled(false);
-  SetLinkState(LinkNotConnected);
+  // A worker that lost the device may just have said "Not Found.": that stays.
+  if (linkState_.load() != LinkNotFound) SetLinkState(LinkNotConnected);
 }
 
 void CIrisDeskDlg::EndWorker() {
@@ -153,10 +155,11 @@ bool CIrisDeskDlg::RunOnePoll() {
 }
 
 void CIrisDeskDlg::EndLinkFromWorker(bool deviceLost) {
-  commandQueue_.Clear();
   // A lost device's handle still holds the port (a file descriptor on Linux): release
-  // it so the same device can be opened when it comes back.
+  // it so the same device can be opened when it comes back. Dropped before the queue
+  // is cleared, so no click can queue behind the clear.
   if (const FT_HANDLE handle = deviceHandle_.exchange(nullptr)) bridge_.FT_Close(handle);
+  commandQueue_.Clear();
   WindowWriter& w = Writer();
   w.EnableItem(IDC_PORT_LIST, true);
   w.SetItemText(IDC_CURRENT_VALUE, "");
@@ -175,14 +178,9 @@ void CIrisDeskDlg::PollController() {
 
   const StatusExchange exchange = ExchangeStatus(bridge_, handle, clock_, &stopEvent_);
   switch (exchange.outcome) {
-    case ExchangeOutcome::Lost:
-      deviceLost_ = true;
-      return;
-    case ExchangeOutcome::NotSent:
-      return;  // nothing is counted
-    case ExchangeOutcome::Abandoned:
-      deviceLost_ = false;
-      return;
+    case ExchangeOutcome::Lost: deviceLost_ = true; return;
+    case ExchangeOutcome::NotSent: return;  // nothing is counted
+    case ExchangeOutcome::Abandoned: deviceLost_ = false; return;
     case ExchangeOutcome::Missed:
       deviceLost_ = false;
       if (++missedReplies_ > kMissesBeforeNoFeedback) {
@@ -222,8 +220,10 @@ void CIrisDeskDlg::ApplyStatusFlags(uint8_t flags) {
   if (moving) {
     w.EnableItem(IDC_NEW_VALUE, false);
     w.EnableItem(IDC_DIAPHRAGM_SLIDER, false);
-    if (initialising) w.EnableItem(IDC_SET_STOP, false);
-    else w.SetItemText(IDC_SET_STOP, kCaptionStop);
+    if (initialising)
+      w.EnableItem(IDC_SET_STOP, false);
+    else
+      w.SetItemText(IDC_SET_STOP, kCaptionStop);
   } else {
     w.EnableItem(IDC_NEW_VALUE, true);
     w.EnableItem(IDC_DIAPHRAGM_SLIDER, true);

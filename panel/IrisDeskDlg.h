@@ -40,13 +40,11 @@ inline constexpr const char* kCaptionConnect = "Connect";
 inline constexpr const char* kCaptionDisconnect = "Disconnect";
 
 inline constexpr int kMaxSizeMm = static_cast<int>(kTravelMm);
-inline constexpr auto kPollInterval = std::chrono::milliseconds(120);
-inline constexpr auto kCommandSpacing = std::chrono::milliseconds(20);
 inline constexpr int kMissesBeforeNoFeedback = 6;
 
 struct PanelEnvironment {
   Bridge& bridge;
-  // The settings file lies beside this executable.
+  // The settings file is chosen from this executable's place (ChooseSettingsPath).
   std::string executablePath;
   // Asks the window's thread to call ApplyWorkerUpdates soon; must not block.
   std::function<void()> wakeWindowThread;

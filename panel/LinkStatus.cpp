@@ -2,6 +2,7 @@
 // the operator's commands for the controller.
 #include <algorithm>
 
+#include "link/Exchange.h"
 #include "link/WireProtocol.h"
 #include "panel/IrisDeskDlg.h"
 
@@ -50,8 +51,10 @@ void CIrisDeskDlg::OnSetStop() {
   }
   ShowPositionInEntry();
   // Zero is reached by initialising, which homes the diaphragm there.
-  if (targetMm_.load() != 0.0) QueueMove();
-  else QueueInit();
+  if (targetMm_.load() != 0.0)
+    QueueMove();
+  else
+    QueueInit();
 }
 
 // The box shows any non-zero value as checked, so a click stores what it then shows.
@@ -72,14 +75,10 @@ void CIrisDeskDlg::Enqueue(const QueuedCommand& command) {
 
 void CIrisDeskDlg::DrainCommandQueue() {
   while (const auto record = commandQueue_.TakeBack()) {
-    const Frame frame = record->ToFrame();
-    if (const FT_HANDLE handle = deviceHandle_.load()) {
-      bridge_.FT_Purge(handle, FT_PURGE_RX);
-      uint32_t written = 0;
-      bridge_.FT_Write(handle, frame.data(), kFrameSize, &written);  // a lost command is not retried
-    }
+    // A failed write loses the command; it is not retried.
+    if (const FT_HANDLE handle = deviceHandle_.load()) SendFrame(bridge_, handle, record->ToFrame());
     commandQueue_.ClearIfOverflowing();
-    // A stop leaves the rest for the next link.
+    // A stop ends the drain; what is left goes with the link.
     if (Pause(kCommandSpacing)) return;
   }
 }

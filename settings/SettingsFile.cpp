@@ -37,8 +37,7 @@ std::string ChooseSettingsPath(const std::string& executablePath) {
   // then read and could never write.
   if (IsSystemProgramFolder(folder)) return perUser;
   if (CanCreateFilesIn(folder)) return beside;
-  std::error_code error;
-  return std::filesystem::exists(beside, error) && CanWriteFile(beside) ? beside : perUser;
+  return CanWriteFile(beside) ? beside : perUser;
 }
 
 int32_t SettingsFile::ReadSettingInt(const std::string& section, const std::string& key,
@@ -68,7 +67,8 @@ bool SettingsFile::WriteSettingInts(const std::string& section,
   IniDocument doc = IniDocument::Parse(bytes);
   for (const auto& [key, value] : values) doc.Set(section, key, FormatInt(value));
   // The per-user folder does not exist before the first save.
-  const auto folder = std::filesystem::path(path_).parent_path();
+  // Paths are UTF-8; from plain chars Windows would read them in its ANSI code page.
+  const auto folder = std::filesystem::path(std::u8string(path_.begin(), path_.end())).parent_path();
   std::error_code error;
   if (!folder.empty() && !std::filesystem::exists(folder, error))
     std::filesystem::create_directories(folder, error);

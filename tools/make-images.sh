@@ -31,10 +31,10 @@ for size in 48 32 16; do
 done
 python3 - irisdesk.ico "${images[@]}" <<'PY'
 import struct, sys
-out, specs = sys.argv[1], sys.argv[2:]
+out, images = sys.argv[1], sys.argv[2:]
 entries, blobs = [], []
-for spec in specs:
-    size, bmp_path, mask_path = spec.split(':')
+for image in images:
+    size, bmp_path, mask_path = image.split(':')
     size = int(size)
     bmp = open(bmp_path, 'rb').read()
     offset = struct.unpack_from('<I', bmp, 10)[0]

@@ -1,5 +1,7 @@
 #include "app/vrx330ctl/Commands.h"
 
+#include <functional>
+#include <memory>
 #include <optional>
 
 #include "app/vrx330ctl/Output.h"
@@ -10,8 +12,6 @@
 namespace irisdesk::ctl {
 namespace {
 
-constexpr auto kPollInterval = std::chrono::milliseconds(120);
-constexpr auto kCommandSpacing = std::chrono::milliseconds(20);
 // A single lost reply (line noise, a stray byte) should not fail a script: ask again.
 constexpr int kStatusAttempts = 3;
 
@@ -95,17 +95,31 @@ Facts StatusFacts(const Session& s, const std::optional<StatusReply>& reply) {
 
 // The reason a status could not be had, as an exit status with its message.
 int NoStatus(Environment& env, const Session& s) {
-  if (s.lost()) return Fail(env, ExitNoController, "the controller '" + s.description() + "' is gone (unplugged?)");
+  if (s.lost())
+    return Fail(env, ExitNoController, "the controller '" + s.description() + "' is gone (unplugged?)");
   if (env.stop.IsSet()) return Fail(env, ExitNoAnswer, "interrupted");
   return Fail(env, ExitNoAnswer, "the controller '" + s.description() + "' did not answer");
 }
 
 TimePoint Deadline(Environment& env, const Options& o) {
-  return env.clock.Now() + std::chrono::duration_cast<Duration>(std::chrono::duration<double>(o.timeoutSeconds));
+  return env.clock.Now() +
+         std::chrono::duration_cast<Duration>(std::chrono::duration<double>(o.timeoutSeconds));
 }
 
 bool Idle(const StatusReply& r) { return !(r.flags & (StatusMoving | StatusInitialising)); }
 bool Ready(const StatusReply& r) { return Idle(r) && (r.flags & StatusInitialised); }
+
+// A controller need not report the motion it was just told to make in its very next
+// reply: a move or an initialise is over once motion was seen and has ended, or a move
+// found the diaphragm already where it was sent.
+std::function<bool(const StatusReply&)> AfterMotion(std::function<bool(const StatusReply&)> over,
+                                                    std::optional<uint32_t> target) {
+  auto seen = std::make_shared<bool>(false);
+  return [=](const StatusReply& r) {
+    if (r.flags & (StatusMoving | StatusInitialising)) *seen = true;
+    return over(r) && (*seen || (target && r.position == *target));
+  };
+}
 
 int Watch(const Options& o, Environment& env, Session& s) {
   for (bool first = true;; first = false) {
@@ -127,7 +141,8 @@ int Finish(const Options& o, Environment& env, Session& s, Facts facts, TimePoin
   Print(env, facts.Render(o.json));
   if (finished) return ExitDone;
   if (s.lost() || env.stop.IsSet()) return NoStatus(env, s);
-  return Fail(env, ExitNoAnswer, std::string(what) + " did not finish within " + FormatFixed(o.timeoutSeconds, 1) + " s");
+  return Fail(env, ExitNoAnswer,
+              std::string(what) + " did not finish within " + FormatFixed(o.timeoutSeconds, 1) + " s");
 }
 
 int Set(const Options& o, Environment& env, Session& s) {
@@ -139,19 +154,23 @@ int Set(const Options& o, Environment& env, Session& s) {
   if (o.sizeMm == 0.0) {
     // Zero is reached by initialising, which homes the diaphragm there.
     s.Send(kCodeInit, 0);
-    return Finish(o, env, s, facts, deadline, Ready, "the move");
+    return Finish(o, env, s, facts, deadline, AfterMotion(Ready, std::nullopt), "the move");
   }
   // The controller takes a move only once initialised.
   if (!(last->flags & (StatusInitialised | StatusInitialising))) s.Send(kCodeInit, 0);
   if (!(last->flags & StatusInitialised) || (last->flags & StatusInitialising)) {
-    if (!s.PollUntil([](const StatusReply& r) { return !(r.flags & StatusInitialising) && (r.flags & StatusInitialised); },
-                     deadline, last)) {
+    if (!s.PollUntil(
+            [](const StatusReply& r) {
+              return !(r.flags & StatusInitialising) && (r.flags & StatusInitialised);
+            },
+            deadline, last)) {
       if (s.lost() || env.stop.IsSet()) return NoStatus(env, s);
-      return Fail(env, ExitNoAnswer, "the initialisation did not finish within " + FormatFixed(o.timeoutSeconds, 1) + " s");
+      return Fail(env, ExitNoAnswer,
+                  "the initialisation did not finish within " + FormatFixed(o.timeoutSeconds, 1) + " s");
     }
   }
   s.Send(kCodeMove, MoveSteps(o.sizeMm));
-  return Finish(o, env, s, facts, deadline, Idle, "the move");
+  return Finish(o, env, s, facts, deadline, AfterMotion(Idle, MoveSteps(o.sizeMm)), "the move");
 }
 
 }  // namespace
@@ -176,7 +195,8 @@ int RunCommand(const Options& o, Environment& env) {
   const FT_HANDLE handle = OpenController(env.bridge, description, &status);
   if (!handle) {
     std::string why = env.explainOpenFailure ? env.explainOpenFailure(description) : "";
-    if (why.empty()) why = status == FT_DEVICE_NOT_FOUND ? "no such controller" : "the port could not be opened";
+    if (why.empty())
+      why = status == FT_DEVICE_NOT_FOUND ? "no such controller" : "the port could not be opened";
     return Fail(env, ExitNoController, "cannot open '" + description + "': " + why);
   }
   Session session(env, description, handle);
@@ -187,19 +207,16 @@ int RunCommand(const Options& o, Environment& env) {
       Print(env, StatusFacts(session, reply).Render(o.json));
       return reply ? ExitDone : NoStatus(env, session);
     }
-    case Command::Set:
-      return Set(o, env, session);
+    case Command::Set: return Set(o, env, session);
     case Command::Stop:
       session.Send(kCodeStop, 0);
       return Finish(o, env, session, Facts().Add("device", description), Deadline(env, o), Idle, "the stop");
     case Command::Init:
       session.Send(kCodeInit, 0);
-      return Finish(o, env, session, Facts().Add("device", description), Deadline(env, o), Ready,
-                    "the initialisation");
-    case Command::Watch:
-      return Watch(o, env, session);
-    default:
-      return Fail(env, ExitUsage, "no command given");
+      return Finish(o, env, session, Facts().Add("device", description), Deadline(env, o),
+                    AfterMotion(Ready, std::nullopt), "the initialisation");
+    case Command::Watch: return Watch(o, env, session);
+    default: return Fail(env, ExitUsage, "no command given");
   }
 }
 

@@ -24,6 +24,16 @@ constexpr const char* kSeatLateRules = "73-seat-late.rules";
 constexpr const char* kRuleFile = "70-irisdesk-ftdi.rules";
 constexpr const char* kReloadUdev = "sudo udevadm control --reload && sudo udevadm trigger";
 
+// The entries of a folder. One that changes while it is read (a process ending under
+// /proc) ends the listing early instead of throwing.
+std::vector<fs::directory_entry> Entries(const fs::path& folder) {
+  std::vector<fs::directory_entry> out;
+  std::error_code error;
+  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
+    out.push_back(*it);
+  return out;
+}
+
 std::string FirstLine(const fs::path& file) {
   std::ifstream in(file);
   std::string line;
@@ -59,7 +69,8 @@ std::map<uint32_t, Group> ReadGroups(const Root& root) {
     std::vector<std::string> fields;
     std::stringstream s(line);
     for (std::string f; std::getline(s, f, ':');) fields.push_back(f);
-    if (fields.size() < 3 || fields[2].empty() || fields[2].find_first_not_of("0123456789") != std::string::npos)
+    if (fields.size() < 3 || fields[2].empty() ||
+        fields[2].find_first_not_of("0123456789") != std::string::npos)
       continue;
     Group g{fields[0], {}};
     std::stringstream m(fields.size() > 3 ? fields[3] : "");
@@ -75,10 +86,10 @@ struct Process {
 };
 std::vector<Process> Processes(const fs::path& proc) {
   std::vector<Process> out;
-  std::error_code error;
-  for (const auto& entry : fs::directory_iterator(proc, error)) {
+  for (const auto& entry : Entries(proc)) {
     const std::string name = entry.path().filename().string();
-    if (name.empty() || name.size() > 9 || name.find_first_not_of("0123456789") != std::string::npos) continue;
+    if (name.empty() || name.size() > 9 || name.find_first_not_of("0123456789") != std::string::npos)
+      continue;
     out.push_back({std::stoi(name), FirstLine(entry.path() / "comm")});
   }
   return out;
@@ -106,7 +117,7 @@ std::vector<UdevRule> InstalledRules(const Root& root) {
   std::set<fs::path> seen;  // /lib is /usr/lib on merged systems
   for (const char* dir : {"etc/udev/rules.d", "lib/udev/rules.d", "usr/lib/udev/rules.d"}) {
     std::error_code error;
-    for (const auto& entry : fs::directory_iterator(root.base / dir, error)) {
+    for (const auto& entry : Entries(root.base / dir)) {
       const std::string name = entry.path().filename().string();
       if (name.find("irisdesk") == std::string::npos || entry.path().extension() != ".rules") continue;
       if (!seen.insert(fs::canonical(entry.path(), error)).second) continue;
@@ -131,7 +142,7 @@ std::vector<std::string> InterfaceDrivers(const fs::path& usbDevice) {
   std::vector<std::string> drivers;
   std::error_code error;
   const std::string prefix = usbDevice.filename().string() + ":";
-  for (const auto& entry : fs::directory_iterator(usbDevice, error)) {
+  for (const auto& entry : Entries(usbDevice)) {
     if (entry.path().filename().string().rfind(prefix, 0) != 0) continue;
     drivers.push_back(fs::read_symlink(entry.path() / "driver", error).filename().string());
   }
@@ -159,7 +170,9 @@ class Doctor {
 
  private:
   void Ok(std::string text) { checks_.push_back({true, std::move(text), ""}); }
-  void Problem(std::string text, std::string fix) { checks_.push_back({false, std::move(text), std::move(fix)}); }
+  void Problem(std::string text, std::string fix) {
+    checks_.push_back({false, std::move(text), std::move(fix)});
+  }
 
   std::string GroupName(uint32_t gid) const {
     const auto it = groups_.find(gid);
@@ -169,7 +182,7 @@ class Doctor {
   void CheckUsbDevices(const std::vector<SerialPortInfo>& ports) {
     std::vector<fs::path> devices;
     std::error_code error;
-    for (const auto& entry : fs::directory_iterator(root_.sys() / "bus/usb/devices", error))
+    for (const auto& entry : Entries(root_.sys() / "bus/usb/devices"))
       if (FirstLine(entry.path() / "idVendor") == kFtdiVendorId) devices.push_back(entry.path());
     std::sort(devices.begin(), devices.end());
     if (devices.empty()) {
@@ -195,7 +208,8 @@ class Doctor {
         if (!driver.empty() && driver != "ftdi_sio") other = driver;
       if (!other.empty()) {
         char node[40];
-        std::snprintf(node, sizeof node, "/dev/bus/usb/%03d/%03d", std::atoi(FirstLine(device / "busnum").c_str()),
+        std::snprintf(node, sizeof node, "/dev/bus/usb/%03d/%03d",
+                      std::atoi(FirstLine(device / "busnum").c_str()),
                       std::atoi(FirstLine(device / "devnum").c_str()));
         Problem(name + " is claimed by the driver '" + other + "', so it has no tty",
                 "close the program that uses it directly (see 'sudo fuser -v " + std::string(node) + "')");
@@ -218,8 +232,9 @@ class Doctor {
     const std::string group = GroupName(st.st_gid);
     const std::string facts = path + " (mode " + ModeText(st.st_mode) + ", group " + group + ")";
     const bool inGroup = std::find(user_.groups.begin(), user_.groups.end(), st.st_gid) != user_.groups.end();
-    const mode_t need = user_.uid == st.st_uid ? (S_IRUSR | S_IWUSR) : inGroup ? (S_IRGRP | S_IWGRP)
-                                                                                : (S_IROTH | S_IWOTH);
+    const mode_t need = user_.uid == st.st_uid ? (S_IRUSR | S_IWUSR)
+                        : inGroup              ? (S_IRGRP | S_IWGRP)
+                                               : (S_IROTH | S_IWOTH);
     if (user_.uid == 0 || (st.st_mode & need) == need) {
       Ok(user_.name + " may open " + facts);
       return true;
@@ -230,11 +245,11 @@ class Doctor {
       return true;
     }
     const auto g = groups_.find(st.st_gid);
-    const bool listed = g != groups_.end() &&
-                        std::find(g->second.members.begin(), g->second.members.end(), user_.name) != g->second.members.end();
+    const bool listed = g != groups_.end() && std::find(g->second.members.begin(), g->second.members.end(),
+                                                        user_.name) != g->second.members.end();
     if (st.st_gid == 0 || (st.st_mode & S_IRWXG) == 0) {
-      Problem(user_.name + " may not open " + facts,
-              std::string("install the udev rule: sudo cp ") + kRuleFile + " /etc/udev/rules.d/ && " + kReloadUdev);
+      Problem(user_.name + " may not open " + facts, std::string("install the udev rule: sudo cp ") +
+                                                         kRuleFile + " /etc/udev/rules.d/ && " + kReloadUdev);
     } else if (listed && !inGroup) {
       Problem(user_.name + " may not open " + facts + ": added to " + group + " after logging in",
               "log out and in again (or run 'newgrp " + group + "')");
@@ -249,7 +264,8 @@ class Doctor {
     const auto holders = FindHolders(root_.proc().string(), path, selfPid_);
     if (holders.empty()) {
       Ok(path + " is not held by another process" +
-         (::geteuid() == 0 ? "" : " (only your own processes are visible; 'sudo vrx330ctl doctor' sees all)"));
+         (::geteuid() == 0 ? ""
+                           : " (only your own processes are visible; 'sudo vrx330ctl doctor' sees all)"));
       return;
     }
     Problem(path + " is held by " + HoldersText(holders),
@@ -261,7 +277,8 @@ class Doctor {
       if (denied)
         Problem("no IrisDesk udev rule is installed",
                 std::string("sudo cp ") + kRuleFile + " /etc/udev/rules.d/ && " + kReloadUdev);
-      else Ok("no IrisDesk udev rule is installed (not needed: no FTDI tty is closed to you)");
+      else
+        Ok("no IrisDesk udev rule is installed (not needed: no FTDI tty is closed to you)");
       return;
     }
     for (const auto& rule : rules) {
@@ -270,8 +287,8 @@ class Doctor {
       if (name > kSeatLateRules && rule.text.find("uaccess") != std::string::npos) {
         Problem("the udev rule " + rule.path.string() + " sorts after " + kSeatLateRules +
                     ", so its uaccess tag has no effect",
-                "sudo mv " + rule.path.string() + " " + (rule.path.parent_path() / kRuleFile).string() + " && " +
-                    kReloadUdev);
+                "sudo mv " + rule.path.string() + " " + (rule.path.parent_path() / kRuleFile).string() +
+                    " && " + kReloadUdev);
       } else {
         Ok("udev rule installed: " + rule.path.string());
       }
@@ -281,35 +298,40 @@ class Doctor {
   void CheckDaemons(const std::vector<UdevRule>& rules) {
     const auto processes = Processes(root_.proc());
     auto running = [&](const std::string& name) {
-      return std::any_of(processes.begin(), processes.end(), [&](const Process& p) { return p.name == name; });
+      return std::any_of(processes.begin(), processes.end(),
+                         [&](const Process& p) { return p.name == name; });
     };
     auto installed = [&](std::initializer_list<const char*> paths) {
       std::error_code error;
-      return std::any_of(paths.begin(), paths.end(), [&](const char* p) { return fs::exists(root_.base / p, error); });
+      return std::any_of(paths.begin(), paths.end(),
+                         [&](const char* p) { return fs::exists(root_.base / p, error); });
     };
     const bool mmIgnored = std::any_of(rules.begin(), rules.end(), [](const UdevRule& r) {
       return r.text.find("ID_MM_DEVICE_IGNORE") != std::string::npos;
     });
 
     if (running("brltty")) {
-      Problem("brltty (braille display daemon) is running; it claims USB-serial bridges it takes for braille displays",
-              "sudo systemctl stop brltty.service && sudo systemctl mask brltty.service brltty-udev.service "
-              "(or 'sudo apt-get remove brltty' if no braille display is used)");
+      Problem(
+          "brltty (braille display daemon) is running; it claims USB-serial bridges it takes for braille "
+          "displays",
+          "sudo systemctl stop brltty.service && sudo systemctl mask brltty.service brltty-udev.service "
+          "(or 'sudo apt-get remove brltty' if no braille display is used)");
     } else {
       Ok(std::string("brltty (braille display daemon) ") +
          (installed({"usr/bin/brltty", "bin/brltty"}) ? "is installed but not running" : "is not installed"));
     }
     if (running("ModemManager") && !mmIgnored) {
       Problem("ModemManager is running and probes new serial ports, taking them for modems",
-              std::string("install the IrisDesk udev rule, which tells it to leave FTDI bridges alone (sudo cp ") +
+              std::string(
+                  "install the IrisDesk udev rule, which tells it to leave FTDI bridges alone (sudo cp ") +
                   kRuleFile + " /etc/udev/rules.d/ && " + kReloadUdev +
                   "), or: sudo systemctl disable --now ModemManager");
     } else if (running("ModemManager")) {
       Ok("ModemManager is running; the IrisDesk udev rule tells it to leave FTDI bridges alone");
     } else {
-      Ok(std::string("ModemManager ") +
-         (installed({"usr/sbin/ModemManager", "sbin/ModemManager"}) ? "is installed but not running"
-                                                                     : "is not installed"));
+      Ok(std::string("ModemManager ") + (installed({"usr/sbin/ModemManager", "sbin/ModemManager"})
+                                             ? "is installed but not running"
+                                             : "is not installed"));
     }
   }
 
@@ -337,11 +359,14 @@ DoctorUser CurrentUser() {
       return user;
     }
   }
-  if (const passwd* pw = ::getpwuid(user.uid)) user.name = pw->pw_name;
-  else user.name = "uid " + std::to_string(user.uid);
+  if (const passwd* pw = ::getpwuid(user.uid))
+    user.name = pw->pw_name;
+  else
+    user.name = "uid " + std::to_string(user.uid);
   const int count = ::getgroups(0, nullptr);
   std::vector<gid_t> groups(static_cast<size_t>(std::max(count, 0)));
-  if (count > 0 && ::getgroups(count, groups.data()) == count) user.groups.assign(groups.begin(), groups.end());
+  if (count > 0 && ::getgroups(count, groups.data()) == count)
+    user.groups.assign(groups.begin(), groups.end());
   user.groups.push_back(::getgid());
   return user;
 }
@@ -350,15 +375,15 @@ std::vector<Check> RunDoctor(const std::string& root, const DoctorUser& user, in
   return Doctor(root, user, selfPid).Run();
 }
 
-std::vector<std::pair<int, std::string>> FindHolders(const std::string& procRoot, const std::string& devicePath,
-                                                     int selfPid) {
+std::vector<std::pair<int, std::string>> FindHolders(const std::string& procRoot,
+                                                     const std::string& devicePath, int selfPid) {
   std::error_code error;
   // The port may be reached through a link (a fake tree's dev/ttyUSB0 to a pty).
   const std::string resolved = fs::canonical(devicePath, error).string();
   std::vector<std::pair<int, std::string>> holders;
   for (const Process& p : Processes(procRoot)) {
     if (p.pid == selfPid) continue;
-    for (const auto& fd : fs::directory_iterator(fs::path(procRoot) / std::to_string(p.pid) / "fd", error)) {
+    for (const auto& fd : Entries(fs::path(procRoot) / std::to_string(p.pid) / "fd")) {
       const std::string target = fs::read_symlink(fd.path(), error).string();
       if (!error && (target == devicePath || target == resolved)) {
         holders.emplace_back(p.pid, p.name);
@@ -377,7 +402,8 @@ std::string ExplainOpenFailure(const std::string& root, const std::string& descr
     if (::access(path.c_str(), F_OK) != 0) return "port " + path + " does not exist";
     const auto holders = FindHolders(r.proc().string(), path, selfPid);
     if (!holders.empty()) return "port " + path + " is held by " + HoldersText(holders);
-    if (::access(path.c_str(), R_OK | W_OK) != 0) return "no permission to open " + path + " (see 'vrx330ctl doctor')";
+    if (::access(path.c_str(), R_OK | W_OK) != 0)
+      return "no permission to open " + path + " (see 'vrx330ctl doctor')";
     return "port " + path + " could not be opened (see 'vrx330ctl doctor')";
   }
   return "no controller is listed as '" + description + "'";
