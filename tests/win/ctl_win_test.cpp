@@ -53,7 +53,8 @@ TEST(Vrx330ctlExe, CommandsExitStatusesAndDoctor) {
     const char* folder;
     std::string args;
     DWORD exit;
-    std::string expected;  // a part of the output
+    std::string expected;   // a part of the output
+    const char* told = "";  // for the stand-in library
   } cases[] = {
       {"", "--simulate list", 0, "VRX-330 Simulator\n"},
       {"", "--simulate status", 0, "device=VRX-330 Simulator\nlink=connected\nsize_mm="},
@@ -66,9 +67,13 @@ TEST(Vrx330ctlExe, CommandsExitStatusesAndDoctor) {
       {"d2xx-double\\", "-d \"" + standIn + "\" status", 0, standIn + "\nlink=connected\n"},
       {"d2xx-double\\", "-d other status", 3, "cannot open 'other'"},
       {"d2xx-double\\", "doctor", 0, "with all ten calls\nOK       FTD2XX.DLL lists device 0: \"" + standIn},
+      {"d2xx-double\\", "list", 3, "no controller found", "unplugged"},
+      {"d2xx-double\\", "doctor", 1, "PROBLEM  FTD2XX.DLL lists no device. Fix: plug the controller in",
+       "unplugged"},
       {"d2xx-no-purge\\", "doctor", 1, "d2xx-no-purge\\FTD2XX.DLL lacks FT_Purge. Fix: "},
   };
   for (const auto& c : cases) {
+    SetEnvironmentVariableA("IRISDESK_D2XX_DOUBLE", c.told);
     const Outcome run = RunCtl(c.folder, c.args);
     EXPECT_EQ(run.exit, c.exit) << c.folder << c.args << "\n" << run.out;
     EXPECT_NE(run.out.find(c.expected), std::string::npos) << c.folder << c.args << "\n" << run.out;
