@@ -83,6 +83,22 @@ struct Rig {
   bool Connected() { return window.Text(IDC_STATUS_LINE) == "VRX-330 Controller Connected."; }
 };
 
+// A raw pseudo-terminal pair; the panel opens the slave by name.
+struct RawPty {
+  int master = -1, slave = -1;
+  char name[256] = {};
+  RawPty() {
+    termios raw{};
+    cfmakeraw(&raw);
+    if (openpty(&master, &slave, name, &raw, nullptr) != 0) master = slave = -1;
+  }
+  ~RawPty() {
+    if (master >= 0) close(master);
+    if (slave >= 0) close(slave);
+  }
+  bool ok() const { return master >= 0; }
+};
+
 void DisconnectLatency() {
   SimulatedBridge bridge;
   Rig rig(bridge);
@@ -148,12 +164,10 @@ void PollPeriodAndSetLatency() {
 // status request at once (an initialised, idle controller) and notes when a whole move
 // frame has been read.
 void PtySetLatency() {
-  int master = -1, slave = -1;
-  char name[256] = {};
-  termios raw{};
-  cfmakeraw(&raw);
-  if (openpty(&master, &slave, name, &raw, nullptr) != 0) return;
-  SerialBridge bridge([&] { return std::vector<SerialPortInfo>{{"VRX-330", name}}; });
+  RawPty pty;
+  if (!pty.ok()) return;
+  const int master = pty.master;
+  SerialBridge bridge([&] { return std::vector<SerialPortInfo>{{"VRX-330", pty.name}}; });
   Rig rig(bridge);
   rig.panel->ToggleConnection();
   std::mutex mutex;
@@ -202,8 +216,6 @@ void PtySetLatency() {
   done = true;
   reader.join();
   rig.panel->ToggleConnection();
-  close(master);
-  close(slave);
 }
 
 void IdleCpu(const char* what, SimulatorFaults faults, bool connect) {
@@ -225,12 +237,9 @@ void IdleCpu(const char* what, SimulatorFaults faults, bool connect) {
 
 void SerialWaitCpu() {
   // A silent controller on a real tty: every poll waits out the whole 200 ms window.
-  int master = -1, slave = -1;
-  char name[256] = {};
-  termios raw{};
-  cfmakeraw(&raw);
-  if (openpty(&master, &slave, name, &raw, nullptr) != 0) return;
-  SerialBridge bridge([&] { return std::vector<SerialPortInfo>{{"VRX-330", name}}; });
+  RawPty pty;
+  if (!pty.ok()) return;
+  SerialBridge bridge([&] { return std::vector<SerialPortInfo>{{"VRX-330", pty.name}}; });
   Rig rig(bridge);
   rig.panel->ToggleConnection();
   const double cpu0 = CpuSeconds();
@@ -241,8 +250,6 @@ void SerialWaitCpu() {
   std::printf("%-34s %6.3f s CPU in %5.1f s wall = %5.2f%% of one core (reply waits %4.1f s of it)\n",
               "serial tty, silent controller", cpu, wall, 100 * cpu / wall, wall * 200.0 / 320.0);
   rig.panel->ToggleConnection();
-  close(master);
-  close(slave);
 }
 
 }  // namespace
