@@ -2,28 +2,23 @@
 // whatever time: the poll must neither crash nor hang, and must keep its counters and
 // its queue within bounds. Input: chunks of [length % 65][delay ms][bytes...].
 #include <cstddef>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
 #include <memory>
 
 #include "panel/IrisDeskDlg.h"
-#include "support/FakeWindow.h"
+#include "support/PanelHarness.h"
 #include "support/ScriptedBridge.h"
 
 using namespace irisdesk;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // An empty folder of its own: no settings file is read, none is ever written.
-  static const std::string exe = [] {
-    const auto dir = std::filesystem::temp_directory_path() / ("irisdesk-fuzz-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-    return (dir / "irisdesk").string();
-  }();
+  static const test::TempDir dir;
+  static const std::string exe = (dir.path() / "irisdesk").string();
   ManualClock clock;
   test::ScriptedBridge bridge(clock);
+  bridge.logging = false;
   test::FakeWindow window;
   CIrisDeskDlg panel(window, PanelEnvironment{bridge, exe, {}, clock, false});
   panel.OnInitDialog();

@@ -1,13 +1,11 @@
-// The bytes on the line: frames, replies, size conversions, and the command queue.
+// The bytes on the line: command frames and size conversions.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
 #include <string>
 
-#include "link/CommandQueue.h"
 #include "link/WireProtocol.h"
-#include "support/ScriptedBridge.h"
 
 namespace irisdesk {
 namespace {
@@ -53,28 +51,6 @@ TEST(CommandFrame, IsSixteenBytesWithABigEndianParameter) {
   EXPECT_EQ(Bytes(EncodeCommand("MSP", 0x01020304)), std::string("QTRX02MSP\x01\x02\x03\x04**\r", 16));
   for (const char* code : {"PSG", "INT", "STP"})
     EXPECT_EQ(Bytes(EncodeCommand(code, 0)), "QTRX02" + std::string(code) + std::string("\0\0\0\0**\r", 7));
-}
-
-TEST(StatusReply, DecodesOnlyLowerCaseHeaderAndEchoedStatusCode) {
-  using test::StatusReplyBytes;
-  const auto ok = StatusReplyBytes(0x00001E0A, 0x0C);
-  const auto reply = DecodeStatusReply(std::span<const uint8_t, 16>(ok.data(), 16));
-  ASSERT_TRUE(reply);
-  EXPECT_EQ(reply->position, 0x1E0Au);
-  EXPECT_EQ(reply->flags, 0x0C);
-  const auto allOnes = StatusReplyBytes(0xFFFFFFFFu, 0);
-  EXPECT_EQ(DecodeStatusReply(std::span<const uint8_t, 16>(allOnes.data(), 16))->position, 4294967295u);
-  for (const auto& bad : {StatusReplyBytes(1537, 8, "QTRX"), StatusReplyBytes(1537, 8, "qtrX"),
-                          StatusReplyBytes(1537, 8, "qtrx", "INT"), StatusReplyBytes(1537, 8, "qtrx", "psg")})
-    EXPECT_FALSE(DecodeStatusReply(std::span<const uint8_t, 16>(bad.data(), 16)));
-}
-
-TEST(QueuedCommand, KeepsTheParameterInHostOrderUntilItBecomesItsFrame) {
-  const auto c = QueuedCommand::Make("MSP", 3610);
-  uint32_t hostOrder = 0;
-  std::memcpy(&hostOrder, reinterpret_cast<const char*>(&c) + 9, 4);
-  EXPECT_EQ(hostOrder, 3610u);
-  EXPECT_EQ(Bytes(c.ToFrame()), std::string("QTRX02MSP\x00\x00\x0E\x1A**\r", 16));
 }
 
 }  // namespace
