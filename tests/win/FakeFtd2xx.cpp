@@ -49,7 +49,7 @@ ULONG WINAPI FT_CreateDeviceInfoList(DWORD* count) {
   return Counted(count, [](uint32_t* n) { return Bridge().FT_CreateDeviceInfoList(n); });
 }
 
-// As the library does, fills as many records as there are now, whatever room it was given.
+// Like the library, fills as many records as it counts, whatever room it was given.
 ULONG WINAPI FT_GetDeviceInfoList(Node* list, DWORD* count) {
   const ULONG status = FT_CreateDeviceInfoList(count);
   for (DWORD i = 0; i < *count; ++i) std::strcpy((list[i] = Node{}).Description, kDescription);
