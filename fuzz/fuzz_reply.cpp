@@ -18,6 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string exe = (dir.path() / "irisdesk").string();
   ManualClock clock;
   test::ScriptedBridge bridge(clock);
+  bridge.logging = false;
   test::FakeWindow window;
   CIrisDeskDlg panel(window, PanelEnvironment{bridge, exe, {}, clock, false});
   panel.OnInitDialog();

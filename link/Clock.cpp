@@ -51,14 +51,13 @@ bool StopEvent::WaitFor(Duration timeout) const {
 
 void SteadyClock::SleepUntil(TimePoint when) { std::this_thread::sleep_until(when); }
 
-TimePoint ManualClock::Now() const {
-  std::lock_guard lock(mutex_);
-  return now_;
-}
+TimePoint ManualClock::Now() const { return TimePoint(TimePoint::duration(now_.load())); }
 
 void ManualClock::SleepUntil(TimePoint when) {
-  std::lock_guard lock(mutex_);
-  if (when > now_) now_ = when;
+  const TimePoint::rep target = when.time_since_epoch().count();
+  TimePoint::rep now = now_.load();
+  while (target > now && !now_.compare_exchange_weak(now, target)) {
+  }
 }
 
 template <typename Ready>
@@ -94,10 +93,7 @@ StopEvent::Wait ManualClock::WaitForStopOrWake(StopEvent& stop, Duration timeout
   return Wait::TimedOut;
 }
 
-void ManualClock::Advance(Duration by) {
-  std::lock_guard lock(mutex_);
-  now_ += by;
-}
+void ManualClock::Advance(Duration by) { now_ += std::chrono::duration_cast<TimePoint::duration>(by).count(); }
 
 SteadyClock& RealClock() {
   static SteadyClock clock;

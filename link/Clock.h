@@ -1,6 +1,7 @@
 #pragma once
 // Time as the link and the simulated controller see it. The real clock sleeps; the
 // manual clock used by tests advances instantly, so timing rules are tested exactly.
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -75,8 +76,8 @@ class ManualClock final : public Clock {
   bool HoldUntil(TimePoint until, Ready ready);
 
   const bool held_;
-  mutable std::mutex mutex_;
-  TimePoint now_ = TimePoint{} + std::chrono::hours(1);
+  // Read on every poll from both threads; a lone atomic keeps that free of locks.
+  std::atomic<TimePoint::rep> now_{(TimePoint{} + std::chrono::hours(1)).time_since_epoch().count()};
 };
 
 // The process-wide real clock.

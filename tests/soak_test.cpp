@@ -69,9 +69,7 @@ TEST(Soak, RandomOperatorAndLineFaults) {
           }
         }
         break;
-      case 5:
-        p.QueueInit();
-        break;
+      case 5: p.QueueInit(); break;
       case 6:
         if (chance(20)) {
           n.faults++;
@@ -88,7 +86,6 @@ TEST(Soak, RandomOperatorAndLineFaults) {
         break;
       default:
         if (chance(10)) p.OnAutoConnectClicked();
-        break;
     }
     ASSERT_LE(p.commandQueue().Size(), CommandQueue::kOverflowLimit + 10) << "the queue grew without bound";
     std::this_thread::sleep_for(std::chrono::milliseconds(rng() % 25));

@@ -42,6 +42,7 @@ class ScriptedBridge final : public Bridge {
   std::atomic<bool> throwOnWrite{false};  // a fault the poll's guard must catch
   // What arrives after a status request; empty: nothing (a silent controller).
   std::function<std::vector<Arrival>()> onStatusRequest;
+  bool logging = true;           // off where nothing reads it
   std::vector<std::string> log;  // "Purge 1", "Write QTRX02MSP 3610", "Close", ...
   std::vector<TimePoint> writtenAt;
 
@@ -63,20 +64,20 @@ class ScriptedBridge final : public Bridge {
     return FT_OK;
   }
   FT_STATUS FT_OpenEx(const char* arg, uint32_t, FT_HANDLE* handle) override {
-    log.push_back(std::string("Open ") + arg);
+    Log(std::string("Open ") + arg);
     *handle = openStatus == FT_OK ? reinterpret_cast<FT_HANDLE>(uintptr_t{42}) : nullptr;
     return openStatus;
   }
   FT_STATUS FT_SetBaudRate(FT_HANDLE, uint32_t baud) override {
-    log.push_back("Baud " + std::to_string(baud));
+    Log("Baud " + std::to_string(baud));
     return FT_OK;
   }
   FT_STATUS FT_SetDataCharacteristics(FT_HANDLE, uint8_t bits, uint8_t stop, uint8_t parity) override {
-    log.push_back("Data " + std::to_string(bits) + " " + std::to_string(stop) + " " + std::to_string(parity));
+    Log("Data " + std::to_string(bits) + " " + std::to_string(stop) + " " + std::to_string(parity));
     return FT_OK;
   }
   FT_STATUS FT_Purge(FT_HANDLE, uint32_t mask) override {
-    log.push_back("Purge " + std::to_string(mask));
+    Log("Purge " + std::to_string(mask));
     const TimePoint now = clock_.Now();
     while ((mask & FT_PURGE_RX) && !incoming_.empty() && incoming_.front().first <= now) incoming_.pop_front();
     return FT_OK;
@@ -85,7 +86,8 @@ class ScriptedBridge final : public Bridge {
     if (throwOnWrite) throw std::runtime_error("bridge fault");
     if (writeStatus != FT_OK) return writeStatus;
     const auto* frame = static_cast<const uint8_t*>(buffer);
-    log.push_back("Write " + std::string(frame, frame + 9) + " " + std::to_string(ReadBigEndian32(frame + 9)));
+    if (logging)  // built only when kept: it is most of a fuzzed poll's allocations
+      log.push_back("Write " + std::string(frame, frame + 9) + " " + std::to_string(ReadBigEndian32(frame + 9)));
     const TimePoint now = clock_.Now();
     writtenAt.push_back(now);
     *done = size;
@@ -102,7 +104,7 @@ class ScriptedBridge final : public Bridge {
   }
   // Whole arrivals only: the panel reads once exactly a frame's worth has come.
   FT_STATUS FT_Read(FT_HANDLE, void* buffer, uint32_t size, uint32_t* read) override {
-    log.push_back("Read");
+    Log("Read");
     const TimePoint now = clock_.Now();
     *read = 0;
     while (!incoming_.empty() && incoming_.front().first <= now && *read + incoming_.front().second.size() <= size) {
@@ -114,7 +116,7 @@ class ScriptedBridge final : public Bridge {
     return FT_OK;
   }
   FT_STATUS FT_Close(FT_HANDLE) override {
-    log.push_back("Close");
+    Log("Close");
     return FT_OK;
   }
   FT_STATUS WaitForReceive(FT_HANDLE, std::chrono::microseconds timeout) override {
@@ -127,6 +129,9 @@ class ScriptedBridge final : public Bridge {
   }
 
  private:
+  void Log(std::string line) {
+    if (logging) log.push_back(std::move(line));
+  }
   ManualClock& clock_;
   std::deque<std::pair<TimePoint, std::vector<uint8_t>>> incoming_;
 };
