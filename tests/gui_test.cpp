@@ -2,6 +2,8 @@
 // session against the simulated controller.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
@@ -48,30 +50,27 @@ class GuiTest : public ::testing::Test {
 
 TEST_F(GuiTest, ControlsShowTheirTextsInsideTheWindowWithoutOverlapping) {
   Open();
-  const struct {
-    int id;
-    const char* text;
-    bool enabled;
-  } shown[] = {
-      {IDC_CONNECT, "Connect", true},        {IDC_STATUS_LINE, "", true},         {IDC_NEW_VALUE, "0", false},
-      {IDC_DIAPHRAGM_SLIDER, "", false},     {IDC_PRECISION_1MM, "1 mm", false},  {IDC_PRECISION_01MM, "0.1 mm", false},
-      {IDC_PRECISION_001MM, "0.01 mm", false}, {IDC_SCALE_MIN, "0", true},        {IDC_SCALE_MAX, "14", true},
-      {IDC_SET_STOP, "Set", false},          {IDC_CURRENT_VALUE, "", true},       {IDC_PORT_LIST, "VRX-330 Simulator", true},
-      {IDC_AUTOCONNECT, "Autoconnect\non Startup", true},
-  };
-  for (const auto& c : shown) {
-    SCOPED_TRACE(c.id);
-    QWidget* w = window->Control(c.id);
+  const std::tuple<int, const char*, bool> shown[] = {  // the control, its text, enabled
+      {IDC_CONNECT, "Connect", true},     {IDC_STATUS_LINE, "", true},       {IDC_NEW_VALUE, "0", false},
+      {IDC_SET_STOP, "Set", false},       {IDC_CURRENT_VALUE, "", true},     {IDC_DIAPHRAGM_SLIDER, "", false},
+      {IDC_SCALE_MIN, "0", true},         {IDC_SCALE_MAX, "14", true},       {IDC_PRECISION_1MM, "1 mm", false},
+      {IDC_PRECISION_01MM, "0.1 mm", false}, {IDC_PRECISION_001MM, "0.01 mm", false},
+      {IDC_PORT_LIST, "VRX-330 Simulator", true}, {IDC_AUTOCONNECT, "Autoconnect\non Startup", true}};
+  for (const auto& [id, text, enabled] : shown) {
+    SCOPED_TRACE(id);
+    QWidget* w = window->Control(id);
     ASSERT_NE(w, nullptr);
-    EXPECT_EQ(Text(c.id), c.text);
+    EXPECT_EQ(Text(id), text);
     EXPECT_TRUE(w->isVisible());
-    EXPECT_EQ(w->isEnabled(), c.enabled);
+    EXPECT_EQ(w->isEnabled(), enabled);
     EXPECT_TRUE(window->rect().contains(w->geometry())) << "outside the window";
     if (qobject_cast<QAbstractButton*>(w)) {
       EXPECT_GE(w->width(), w->sizeHint().width()) << "text cut off";
     }
-    for (const auto& other : shown)
-      EXPECT_TRUE(other.id == c.id || !w->geometry().intersects(window->Control(other.id)->geometry())) << other.id;
+    for (const auto& other : shown) {
+      const int otherId = std::get<0>(other);
+      EXPECT_TRUE(otherId == id || !w->geometry().intersects(window->Control(otherId)->geometry())) << otherId;
+    }
   }
   for (int id : {IDOK, IDCANCEL, IDC_INIT, IDC_GOTO_14MM}) EXPECT_FALSE(window->Control(id)->isVisible()) << id;
   EXPECT_EQ(window->windowTitle(), "Kavro VRX-330 Control v1.0");
@@ -86,11 +85,7 @@ TEST_F(GuiTest, ControlsShowTheirTextsInsideTheWindowWithoutOverlapping) {
 
 TEST_F(GuiTest, KeysAndTheSliderFollowTheEntryRulesAtEachPrecision) {
   Open();
-  const struct {
-    int precisionId;
-    const char* typed;
-    const char* shown;
-  } cases[] = {
+  const std::tuple<int, const char*, const char*> cases[] = {
       {IDC_PRECISION_01MM, "1.2.3", "1.23"},   {IDC_PRECISION_1MM, "1.5", "14"},
       {IDC_PRECISION_01MM, "15", "14.0"},      {IDC_PRECISION_001MM, "15", "14.00"},
       {IDC_PRECISION_1MM, "14", "14"},         {IDC_PRECISION_01MM, "-3a .4", "3.4"},
@@ -104,16 +99,16 @@ TEST_F(GuiTest, KeysAndTheSliderFollowTheEntryRulesAtEachPrecision) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     EXPECT_EQ(qobject_cast<QRadioButton*>(QApplication::focusWidget()), nullptr) << "tab " << i;
   }
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.typed);
-    QTest::mouseClick(Get(c.precisionId), Qt::LeftButton);
+  for (const auto& [precisionId, typed, shown] : cases) {
+    SCOPED_TRACE(typed);
+    QTest::mouseClick(Get(precisionId), Qt::LeftButton);
     for (int id : {IDC_PRECISION_1MM, IDC_PRECISION_01MM, IDC_PRECISION_001MM})
-      EXPECT_EQ(Get<QRadioButton>(id)->isChecked(), id == c.precisionId);
+      EXPECT_EQ(Get<QRadioButton>(id)->isChecked(), id == precisionId);
     Entry()->clear();
     window->panel().OnEntryChanged();
-    QTest::keyClicks(Entry(), c.typed);
-    EXPECT_EQ(Entry()->text(), c.shown);
-    EXPECT_DOUBLE_EQ(window->panel().targetMm(), QString(c.shown).toDouble());
+    QTest::keyClicks(Entry(), typed);
+    EXPECT_EQ(Entry()->text(), shown);
+    EXPECT_DOUBLE_EQ(window->panel().targetMm(), QString(shown).toDouble());
   }
   // Shortcuts arrive as control characters and do nothing; Backspace works.
   QApplication::clipboard()->setText("9");

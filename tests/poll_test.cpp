@@ -2,6 +2,8 @@
 // timing rules, and the panel's reactions to each kind of reply.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "panel/IrisDeskDlg.h"
 #include "support/PanelHarness.h"
 #include "support/ScriptedBridge.h"
@@ -86,19 +88,16 @@ TEST_F(PollTest, OnlyExactlySixteenBytesWithinTwoHundredMillisecondsAreAReply) {
   auto reply = StatusReplyBytes(860, 8);
   auto longer = reply;
   longer.resize(20, '*');
-  const struct {
-    std::vector<uint8_t> bytes;
-    Duration after;
-    bool counted;
-  } cases[] = {{reply, 199ms, true},  {reply, 200ms, true},
-               {reply, 201ms, false}, {reply, 250ms, false},  // late: a miss, purged before the next request
-               {{reply.begin(), reply.begin() + 10}, 5ms, false}, {longer, 5ms, false},
-               {reply, 17ms, true}};
-  for (const auto& c : cases) {
-    Offer(c.bytes, c.after);
+  const std::tuple<std::vector<uint8_t>, Duration, bool> cases[] = {
+      {reply, 199ms, true},  {reply, 200ms, true},
+      {reply, 201ms, false}, {reply, 250ms, false},  // late: a miss, purged before the next request
+      {{reply.begin(), reply.begin() + 10}, 5ms, false}, {longer, 5ms, false},
+      {reply, 17ms, true}};
+  for (const auto& [bytes, after, counted] : cases) {
+    Offer(bytes, after);
     const int before = p->missedReplies();
     Poll();
-    EXPECT_EQ(p->missedReplies(), c.counted ? 0 : before + 1) << c.after.count() << " us, " << c.bytes.size();
+    EXPECT_EQ(p->missedReplies(), counted ? 0 : before + 1) << after.count() << " us, " << bytes.size();
   }
   EXPECT_EQ(h.window.Text(IDC_CURRENT_VALUE), "0.00");
 }
@@ -121,15 +120,13 @@ TEST_F(PollTest, GarbledRepliesAreDroppedAfterConnected) {
 TEST_F(PollTest, AnUnhomedControllerIsInitialisedThenMovedWithinTheTravel) {
   // The move after an initialise is one no operator pressed: it must never leave the
   // travel, whatever the file held. A waiting move to 0 is dropped.
-  const struct {
-    const char* stored;
-    const char* move;
-  } cases[] = {{"Diaphragm Precision=10\r\nLast Diaphragm Value=50", "QTRX02MSP 3610"},
-               {"Diaphragm Precision=100\r\nLast Diaphragm Value=5000", "QTRX02MSP 8560"},
-               {"Diaphragm Precision=10\r\nLast Diaphragm Value=-50", "QTRX02MSP 860"},
-               {"Last Diaphragm Value=0", nullptr}};
-  for (const auto& c : cases) {
-    Restart(std::string("[settings]\r\nAuto Connect=1\r\n") + c.stored + "\r\n");
+  const std::tuple<const char*, const char*> cases[] = {
+      {"Diaphragm Precision=10\r\nLast Diaphragm Value=50", "QTRX02MSP 3610"},
+      {"Diaphragm Precision=100\r\nLast Diaphragm Value=5000", "QTRX02MSP 8560"},
+      {"Diaphragm Precision=10\r\nLast Diaphragm Value=-50", "QTRX02MSP 860"},
+      {"Last Diaphragm Value=0", nullptr}};
+  for (const auto& [stored, move] : cases) {
+    Restart(std::string("[settings]\r\nAuto Connect=1\r\n") + stored + "\r\n");
     ASSERT_TRUE(p->linked());
     bridge.log.clear();
     for (int flags : {0x00, StatusMoving | StatusInitialising, int{StatusInitialised}, int{StatusInitialised}}) {
@@ -137,27 +134,24 @@ TEST_F(PollTest, AnUnhomedControllerIsInitialisedThenMovedWithinTheTravel) {
       Poll();
     }
     Strings expected{"QTRX02PSG 0", "QTRX02INT 0", "QTRX02PSG 0", "QTRX02PSG 0"};
-    if (c.move) expected.push_back(c.move);
+    if (move) expected.push_back(move);
     expected.push_back("QTRX02PSG 0");
-    EXPECT_EQ(bridge.Written(), expected) << c.stored;
+    EXPECT_EQ(bridge.Written(), expected) << stored;
   }
   // Only an idle, unhomed controller is initialised; a move still waiting goes first.
-  const struct {
-    int stored;
-    uint8_t flags;
-    const char* queued;
-  } replies[] = {{0, 0x00, "INT "}, {0, 0x01, "INT "}, {0, 0x08, ""}, {0, 0x0C, ""},
-                 {0, 0x05, ""},     {0, 0x04, ""},     {5, 0x00, "MSP INT "}};
-  for (const auto& r : replies) {
-    Restart("[settings]\r\nAuto Connect=1\r\nLast Diaphragm Value=" + std::to_string(r.stored) + "\r\n");
+  const std::tuple<int, uint8_t, const char*> replies[] = {
+      {0, 0x00, "INT "}, {0, 0x01, "INT "}, {0, 0x08, ""}, {0, 0x0C, ""},
+      {0, 0x05, ""},     {0, 0x04, ""},     {5, 0x00, "MSP INT "}};
+  for (const auto& [stored, flags, queued] : replies) {
+    Restart("[settings]\r\nAuto Connect=1\r\nLast Diaphragm Value=" + std::to_string(stored) + "\r\n");
     Answer(860, 0x00);
     Poll();
     p->commandQueue().Clear();
-    Answer(860, r.flags);
+    Answer(860, flags);
     Poll();
     std::string codes;
     while (auto q = p->commandQueue().TakeBack()) codes += std::string(q->Code()) + " ";
-    EXPECT_EQ(codes, r.queued) << int{r.flags};
+    EXPECT_EQ(codes, queued) << int{flags};
   }
 }
 
@@ -167,27 +161,21 @@ TEST_F(PollTest, SetSendsTheSlidersValueWithinTheTravelAndOnlyOnALink) {
   p->QueueInit();
   EXPECT_TRUE(p->commandQueue().Empty());
   Connect();
-  const struct {
-    uint8_t precision;
-    const char* typed;
-    const char* caption;
-    const char* rewritten;
-    const char* queued;
-  } cases[] = {
+  const std::tuple<uint8_t, const char*, const char*, const char*, const char*> cases[] = {
       {100, "3.456", "Set", "3.46", "MSP2763"},  // the slider's quantised value
       {10, "0", "Set", "0.0", "INT0"},           // zero is reached by initialising
       {100, "50", "Set", "14.00", "MSP8560"},    // pasted past the clamp: never beyond the travel
       {10, "5", "Stop", "5", "STP0"},
   };
-  for (const auto& c : cases) {
-    p->SelectPrecision(c.precision);
-    h.Type(c.typed);
-    h.window.texts[IDC_SET_STOP] = c.caption;
+  for (const auto& [precision, typed, caption, rewritten, queued] : cases) {
+    p->SelectPrecision(precision);
+    h.Type(typed);
+    h.window.texts[IDC_SET_STOP] = caption;
     p->OnSetStop();
-    EXPECT_EQ(h.window.Text(IDC_NEW_VALUE), c.rewritten);
-    const auto queued = p->commandQueue().TakeBack();
-    ASSERT_TRUE(queued) << c.typed;
-    EXPECT_EQ(std::string(queued->Code()) + std::to_string(queued->parameter), c.queued);
+    EXPECT_EQ(h.window.Text(IDC_NEW_VALUE), rewritten);
+    const auto sent = p->commandQueue().TakeBack();
+    ASSERT_TRUE(sent) << typed;
+    EXPECT_EQ(std::string(sent->Code()) + std::to_string(sent->parameter), queued);
     EXPECT_TRUE(p->commandQueue().Empty());
   }
 }
@@ -216,12 +204,11 @@ TEST_F(PollTest, QueuedCommandsLeaveTwentyMillisecondsApartAndABacklogIsBounded)
 
 TEST_F(PollTest, ALostDeviceEndsTheLinkVisiblyAndConnectFindsItAgain) {
   h.Type("5");
-  const struct {
-    Strings remaining;
-    const char* shown;  // never "Connected." with controls that would do nothing
-  } cases[] = {{{"Other bridge"}, "VRX-330 Controller Not Connected.|Connect||list"},
-               {{}, "VRX-330 Controller Not Found.|Connect||list"}};
-  for (const auto& c : cases) {
+  // The devices left, and the window: never "Connected." with controls that would do nothing.
+  const std::tuple<Strings, const char*> cases[] = {
+      {{"Other bridge"}, "VRX-330 Controller Not Connected.|Connect||list"},
+      {Strings{}, "VRX-330 Controller Not Found.|Connect||list"}};
+  for (const auto& [remaining, shown] : cases) {
     bridge.devices = {"VRX-330"};
     p->EnumerateControllers();
     Connect();
@@ -229,14 +216,15 @@ TEST_F(PollTest, ALostDeviceEndsTheLinkVisiblyAndConnectFindsItAgain) {
     Poll();
     p->OnSetStop();
     bridge.writeStatus = FT_IO_ERROR;
-    bridge.devices = c.remaining;
+    bridge.devices = remaining;
     bridge.log.clear();
     EXPECT_FALSE(Poll());
     EXPECT_FALSE(p->linked());
     EXPECT_TRUE(p->commandQueue().Empty());
-    EXPECT_EQ(Shown(), c.shown);
-    EXPECT_EQ(h.window.list, c.remaining);
-    EXPECT_EQ(std::count(bridge.log.begin(), bridge.log.end(), "Close"), 1);  // the lost handle is released, so the port can be reopened
+    EXPECT_EQ(Shown(), shown);
+    EXPECT_EQ(h.window.list, remaining);
+    // The lost handle is released, so the port can be reopened.
+    EXPECT_EQ(std::count(bridge.log.begin(), bridge.log.end(), "Close"), 1);
     bridge.writeStatus = FT_OK;
   }
   bridge.devices = {"VRX-330"};
@@ -247,26 +235,23 @@ TEST_F(PollTest, ALostDeviceEndsTheLinkVisiblyAndConnectFindsItAgain) {
 }
 
 TEST_F(PollTest, ThePickedControllerStaysPickedWhenTheListIsOpened) {
-  const struct {
-    Strings before, after;
-    int picked;
-    const char* opened;
-  } cases[] = {
-      {{"A", "B"}, {"A", "B"}, 1, "Open B"},
-      {{"A", "B"}, {"C", "B", "A"}, 1, "Open B"},  // found by name, not by place
-      {{"A", "B"}, {"A", "C"}, 1, "Open A"},       // gone: the first entry
-      {{"B", ""}, {"B", ""}, 1, "Open "},          // an empty description is an entry too
+  // The list before and after, the second entry of the first picked, and what Connect opens.
+  const std::tuple<Strings, Strings, const char*> cases[] = {
+      {{"A", "B"}, {"A", "B"}, "Open B"},
+      {{"A", "B"}, {"C", "B", "A"}, "Open B"},  // found by name, not by place
+      {{"A", "B"}, {"A", "C"}, "Open A"},       // gone: the first entry
+      {{"B", ""}, {"B", ""}, "Open "},          // an empty description is an entry too
   };
-  for (const auto& c : cases) {
-    bridge.devices = c.before;
+  for (const auto& [before, after, opened] : cases) {
+    bridge.devices = before;
     p->EnumerateControllers();
-    h.window.selection = c.picked;
-    bridge.devices = c.after;
+    h.window.selection = 1;
+    bridge.devices = after;
     p->OnPortListDropDown();
-    EXPECT_EQ(h.window.list, c.after);
+    EXPECT_EQ(h.window.list, after);
     bridge.log.clear();
     p->ToggleConnection();
-    EXPECT_EQ(bridge.log.front(), c.opened);
+    EXPECT_EQ(bridge.log.front(), opened);
     p->ToggleConnection();
   }
   bridge.devices.clear();

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <tuple>
 
 #include "link/WireProtocol.h"
 
@@ -13,35 +14,28 @@ namespace {
 std::string Bytes(const Frame& f) { return std::string(f.begin(), f.end()); }
 
 TEST(Round049, RoundsUpFromFortyNineHundredths) {
-  const struct {
-    double x;
-    uint32_t n;
-  } cases[] = {{0.48, 0}, {0.49, 1}, {1.489, 1}, {1.49, 2}, {865.5, 866}, {4985.0, 4985},
-               {-0.6, 0}, {-5e9, 0}, {4294967294.2, 4294967294u}, {4294967294.6, 4294967295u},
-               {1e300, 4294967295u}, {std::nan(""), 0}};
-  for (const auto& c : cases) EXPECT_EQ(Round049(c.x), c.n) << c.x;
+  const std::tuple<double, uint32_t> cases[] = {
+      {0.48, 0},  {0.49, 1},  {1.489, 1}, {1.49, 2},   {865.5, 866}, {4985.0, 4985}, {4294967294.2, 4294967294u},
+      {-0.6, 0},  {-5e9, 0},  {1e300, 4294967295u},   {std::nan(""), 0},            {4294967294.6, 4294967295u}};
+  for (const auto& [x, n] : cases) EXPECT_EQ(Round049(x), n) << x;
 }
 
 TEST(SizeConversion, MillimetresToStepsAndMovesWithinTheTravel) {
-  const struct {
-    double mm;
-    uint32_t steps, move;
-  } cases[] = {{0, 860, 860},       {0.01, 866, 866},   {1.23, 1537, 1537}, {5.0, 3610, 3610}, {7.5, 4985, 4985},
-               {13.99, 8555, 8555}, {14, 8560, 8560},   {50, 28360, 8560},  {-5, 0, 860},   {HUGE_VAL, 4294967295u, 8560}};
-  for (const auto& c : cases) {
-    EXPECT_EQ(MmToSteps(c.mm), c.steps) << c.mm;
-    EXPECT_EQ(MoveSteps(c.mm), c.move) << c.mm;
+  const std::tuple<double, uint32_t, uint32_t> cases[] = {
+      {0, 860, 860},       {0.01, 866, 866}, {1.23, 1537, 1537}, {5.0, 3610, 3610}, {7.5, 4985, 4985},
+      {13.99, 8555, 8555}, {14, 8560, 8560}, {50, 28360, 8560},  {-5, 0, 860},      {HUGE_VAL, 4294967295u, 8560}};
+  for (const auto& [mm, steps, move] : cases) {
+    EXPECT_EQ(MmToSteps(mm), steps) << mm;
+    EXPECT_EQ(MoveSteps(mm), move) << mm;
   }
   EXPECT_EQ(MoveSteps(std::nan("")), 860u);
 }
 
 TEST(SizeConversion, StepsToMillimetresWithTheShownRange) {
-  const struct {
-    uint32_t steps;
-    double mm;
-  } cases[] = {{859, 0.0}, {860, 0.0}, {0, 0.0}, {1537, 677.0 / 550}, {8560, 14.0},
-               {11000860, 20000.0}, {11000861, 0.0}, {0xFFFFFFFFu, 0.0}};
-  for (const auto& c : cases) EXPECT_DOUBLE_EQ(StepsToMm(c.steps), c.mm) << c.steps;
+  const std::tuple<uint32_t, double> cases[] = {{859, 0.0},          {860, 0.0},      {0, 0.0},
+                                                {1537, 677.0 / 550}, {8560, 14.0},    {11000860, 20000.0},
+                                                {11000861, 0.0},     {0xFFFFFFFFu, 0.0}};
+  for (const auto& [steps, mm] : cases) EXPECT_DOUBLE_EQ(StepsToMm(steps), mm) << steps;
   EXPECT_NEAR(StepsToMm(861), 0.0018, 1e-4);
   EXPECT_NEAR(StepsToMm(866), 0.0109, 1e-4);
 }

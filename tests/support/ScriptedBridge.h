@@ -22,17 +22,14 @@ struct Arrival {
   std::vector<uint8_t> bytes;
 };
 
+// A reply is laid out as a command is, with its own header and the flags after one '*'.
 inline std::vector<uint8_t> StatusReplyBytes(uint32_t position, uint8_t flags, std::string_view header = "qtrx",
                                              std::string_view code = "PSG") {
-  std::vector<uint8_t> b(kFrameSize, 0);
-  std::memcpy(b.data(), header.data(), 4);
-  std::memcpy(b.data() + 4, "02", 2);
-  std::memcpy(b.data() + 6, code.data(), 3);
-  WriteBigEndian32(b.data() + 9, position);
-  b[13] = '*';
-  b[14] = flags;
-  b[15] = '\r';
-  return b;
+  const Frame frame = EncodeCommand(code, position);
+  std::vector<uint8_t> bytes(frame.begin(), frame.end());
+  std::memcpy(bytes.data(), header.data(), 4);
+  bytes[14] = flags;
+  return bytes;
 }
 
 class ScriptedBridge final : public Bridge {
@@ -45,7 +42,6 @@ class ScriptedBridge final : public Bridge {
   std::atomic<bool> throwOnWrite{false};  // a fault the poll's guard must catch
   // What arrives after a status request; empty: nothing (a silent controller).
   std::function<std::vector<Arrival>()> onStatusRequest;
-  bool logging = true;
   std::vector<std::string> log;  // "Purge 1", "Write QTRX02MSP 3610", "Close", ...
   std::vector<TimePoint> writtenAt;
 
@@ -67,84 +63,72 @@ class ScriptedBridge final : public Bridge {
     return FT_OK;
   }
   FT_STATUS FT_OpenEx(const char* arg, uint32_t, FT_HANDLE* handle) override {
-    Log(std::string("Open ") + (arg ? arg : "(null)"));
+    log.push_back(std::string("Open ") + arg);
     *handle = openStatus == FT_OK ? reinterpret_cast<FT_HANDLE>(uintptr_t{42}) : nullptr;
     return openStatus;
   }
   FT_STATUS FT_SetBaudRate(FT_HANDLE, uint32_t baud) override {
-    Log("Baud " + std::to_string(baud));
+    log.push_back("Baud " + std::to_string(baud));
     return FT_OK;
   }
   FT_STATUS FT_SetDataCharacteristics(FT_HANDLE, uint8_t bits, uint8_t stop, uint8_t parity) override {
-    Log("Data " + std::to_string(bits) + " " + std::to_string(stop) + " " + std::to_string(parity));
+    log.push_back("Data " + std::to_string(bits) + " " + std::to_string(stop) + " " + std::to_string(parity));
     return FT_OK;
   }
   FT_STATUS FT_Purge(FT_HANDLE, uint32_t mask) override {
-    Log("Purge " + std::to_string(mask));
+    log.push_back("Purge " + std::to_string(mask));
     const TimePoint now = clock_.Now();
-    if (mask & FT_PURGE_RX)
-      while (!incoming_.empty() && incoming_.front().at <= now) incoming_.pop_front();
+    while ((mask & FT_PURGE_RX) && !incoming_.empty() && incoming_.front().first <= now) incoming_.pop_front();
     return FT_OK;
   }
   FT_STATUS FT_Write(FT_HANDLE, const void* buffer, uint32_t size, uint32_t* done) override {
     if (throwOnWrite) throw std::runtime_error("bridge fault");
     if (writeStatus != FT_OK) return writeStatus;
     const auto* frame = static_cast<const uint8_t*>(buffer);
-    if (logging && size == kFrameSize)
-      Log("Write " + std::string(reinterpret_cast<const char*>(frame), 9) + " " +
-          std::to_string(ReadBigEndian32(frame + 9)));
+    log.push_back("Write " + std::string(frame, frame + 9) + " " + std::to_string(ReadBigEndian32(frame + 9)));
     const TimePoint now = clock_.Now();
     writtenAt.push_back(now);
     *done = size;
-    if (size == kFrameSize && std::memcmp(frame + 6, "PSG", 3) == 0 && onStatusRequest)
+    if (std::memcmp(frame + 6, "PSG", 3) == 0 && onStatusRequest)
       for (Arrival& a : onStatusRequest())
-        if (!a.bytes.empty()) incoming_.push_back({now + a.after, std::move(a.bytes)});
+        if (!a.bytes.empty()) incoming_.emplace_back(now + a.after, std::move(a.bytes));
     return FT_OK;
   }
   FT_STATUS FT_GetQueueStatus(FT_HANDLE, uint32_t* waiting) override {
     const TimePoint now = clock_.Now();
     *waiting = 0;
-    for (const Pending& p : incoming_) *waiting += p.at <= now ? static_cast<uint32_t>(p.bytes.size()) : 0;
+    for (const auto& [at, bytes] : incoming_) *waiting += at <= now ? static_cast<uint32_t>(bytes.size()) : 0;
     return FT_OK;
   }
+  // Whole arrivals only: the panel reads once exactly a frame's worth has come.
   FT_STATUS FT_Read(FT_HANDLE, void* buffer, uint32_t size, uint32_t* read) override {
-    Log("Read");
+    log.push_back("Read");
     const TimePoint now = clock_.Now();
-    auto* out = static_cast<uint8_t*>(buffer);
     *read = 0;
-    while (*read < size && !incoming_.empty() && incoming_.front().at <= now) {
-      std::vector<uint8_t>& bytes = incoming_.front().bytes;
-      const size_t n = std::min<size_t>(size - *read, bytes.size());
-      std::memcpy(out + *read, bytes.data(), n);
-      bytes.erase(bytes.begin(), bytes.begin() + static_cast<long>(n));
-      *read += static_cast<uint32_t>(n);
-      if (bytes.empty()) incoming_.pop_front();
+    while (!incoming_.empty() && incoming_.front().first <= now && *read + incoming_.front().second.size() <= size) {
+      const std::vector<uint8_t>& bytes = incoming_.front().second;
+      std::memcpy(static_cast<uint8_t*>(buffer) + *read, bytes.data(), bytes.size());
+      *read += static_cast<uint32_t>(bytes.size());
+      incoming_.pop_front();
     }
     return FT_OK;
   }
   FT_STATUS FT_Close(FT_HANDLE) override {
-    Log("Close");
+    log.push_back("Close");
     return FT_OK;
   }
   FT_STATUS WaitForReceive(FT_HANDLE, std::chrono::microseconds timeout) override {
     const TimePoint now = clock_.Now();
     TimePoint until = now + timeout;
-    for (const Pending& p : incoming_)
-      if (p.at > now && p.at < until) until = p.at;
+    for (const auto& [at, bytes] : incoming_)
+      if (at > now && at < until) until = at;
     clock_.SleepUntil(until);
     return FT_OK;
   }
 
  private:
-  struct Pending {
-    TimePoint at;
-    std::vector<uint8_t> bytes;
-  };
-  void Log(std::string line) {
-    if (logging) log.push_back(std::move(line));
-  }
   ManualClock& clock_;
-  std::deque<Pending> incoming_;
+  std::deque<std::pair<TimePoint, std::vector<uint8_t>>> incoming_;
 };
 
 }  // namespace irisdesk::test
