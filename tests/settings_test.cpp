@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <tuple>
 
 #include "settings/AtomicFile.h"
 #include "settings/IniDocument.h"
@@ -32,11 +33,8 @@ TEST(TextToDouble, ReadsAndWritesAPointWhateverTheDesktopLanguage) {
 }
 
 TEST(IniDocument, ReadsAndWritesLinesAsThePlatformDoes) {
-  const struct {
-    std::string file;
-    std::optional<std::string> read;  // Auto Connect in [settings]
-    std::string afterWrite;           // the file once it is set to 5
-  } cases[] = {
+  // The file, its Auto Connect in [settings], and the file once that is set to 5.
+  const std::tuple<const char*, std::optional<std::string>, const char*> cases[] = {
       // CR, LF and CRLF all end a line, a stray CR inside a CRLF file too.
       {"[settings]\rAuto Connect=10\rA=1\r", "10", "[settings]\rAuto Connect=5\rA=1\r"},
       {"[settings]\r\nA=1\rAuto Connect=1\r\n", "1", "[settings]\r\nA=1\rAuto Connect=5\r\n"},
@@ -57,11 +55,11 @@ TEST(IniDocument, ReadsAndWritesLinesAsThePlatformDoes) {
       {"[settings]\nAuto Connect=1", "1", "[settings]\nAuto Connect=5"},
       {"[other]\nA=1", std::nullopt, "[other]\nA=1\r\n[settings]\r\nAuto Connect=5\r\n"},
   };
-  for (const auto& c : cases) {
-    auto doc = IniDocument::Parse(c.file);
-    EXPECT_EQ(doc.Get("settings", "Auto Connect"), c.read) << c.file;
+  for (const auto& [file, read, afterWrite] : cases) {
+    auto doc = IniDocument::Parse(file);
+    EXPECT_EQ(doc.Get("settings", "Auto Connect"), read) << file;
     doc.Set("settings", "Auto Connect", "5");
-    EXPECT_EQ(doc.Serialize(), c.afterWrite) << c.file;
+    EXPECT_EQ(doc.Serialize(), afterWrite) << file;
   }
 }
 
