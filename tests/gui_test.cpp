@@ -1,5 +1,5 @@
-// The real window, offscreen: the layout and the About box of a fresh panel, then one
-// whole session on the simulated controller, walking the entry's keys and the slider.
+// The real window, offscreen, in one walk: the layout and the About box of a fresh panel,
+// then a whole session on the simulated controller with the entry's keys and the slider.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -45,7 +45,7 @@ class GuiTest : public ::testing::Test {
   }
 };
 
-TEST_F(GuiTest, FreshPanelShowsItsLayoutAndTheAboutBox) {
+TEST_F(GuiTest, FreshPanelThenAWholeSessionOnTheSimulatedController) {
   Open();
   const std::tuple<int, const char*, bool> shown[] = {  // the control, its text, enabled
       {IDC_CONNECT, "Connect", true},     {IDC_STATUS_LINE, "", true},       {IDC_NEW_VALUE, "0", false},
@@ -55,71 +55,70 @@ TEST_F(GuiTest, FreshPanelShowsItsLayoutAndTheAboutBox) {
       {IDC_PORT_LIST, "VRX-330 Simulator", true}, {IDC_AUTOCONNECT, "Autoconnect\non Startup", true}};
   for (const auto& [id, text, enabled] : shown) {
     SCOPED_TRACE(id);
-    QWidget* w = window->Control(id);
-    ASSERT_NE(w, nullptr);
+    QWidget* w = Get(id);
     EXPECT_EQ(Text(id), text);
     EXPECT_TRUE(w->isVisible());
     EXPECT_EQ(w->isEnabled(), enabled);
     EXPECT_TRUE(window->rect().contains(w->geometry())) << "outside the window";
     EXPECT_TRUE(!qobject_cast<QAbstractButton*>(w) || w->width() >= w->sizeHint().width()) << "text cut off";
     for (const auto& [otherId, otherText, otherEnabled] : shown)
-      EXPECT_TRUE(otherId == id || !w->geometry().intersects(window->Control(otherId)->geometry())) << otherId;
+      EXPECT_TRUE(otherId == id || !w->geometry().intersects(Get(otherId)->geometry())) << otherId;
   }
-  for (int id : {IDOK, IDCANCEL, IDC_INIT, IDC_GOTO_14MM}) EXPECT_FALSE(window->Control(id)->isVisible()) << id;
+  for (int id : {IDOK, IDCANCEL, IDC_INIT, IDC_GOTO_14MM}) EXPECT_FALSE(Get(id)->isVisible()) << id;
   EXPECT_TRUE(qobject_cast<QRadioButton*>(Get(IDC_PRECISION_1MM))->isChecked());
   EXPECT_EQ(window->windowTitle(), "Kavro VRX-330 Control v1.0");
   EXPECT_FALSE(window->windowIcon().isNull());
   for (QSize fixed : {window->minimumSize(), window->maximumSize()})
     EXPECT_EQ(fixed, window->DialogUnitsToPixels(0, 0, 351, 148).size());
   const auto* logo = window->findChild<QLabel*>("logo");
-  ASSERT_NE(logo, nullptr);
-  EXPECT_EQ(logo->pixmap().size(), QSize(76, 90));
+  EXPECT_TRUE(logo && logo->pixmap().size() == QSize(76, 90));
 
-  QString seen;  // the context menu's first entry, then the box's title and texts
+  std::string seen;  // the context menu's first entry, then the box's title and texts
   QTimer::singleShot(50, [&] {
-    QWidget* menu = QApplication::activePopupWidget();
-    QAction* about = menu->actions().value(0);
-    seen = about->text() + "|";
+    QAction* about = QApplication::activePopupWidget()->actions().value(0);
+    QApplication::activePopupWidget()->close();  // as a click does, before the action runs
+    seen = about->text().toStdString() + "|";
     QTimer::singleShot(50, [&] {
       QWidget* box = QApplication::activeModalWidget();
-      seen += box->windowTitle() + "|";
-      for (auto* l : box->findChildren<QLabel*>()) seen += l->text() + "|";
+      seen += box->windowTitle().toStdString() + "|";
+      for (auto* l : box->findChildren<QLabel*>()) seen += l->text().toStdString() + "|";
       box->close();
     });
     about->trigger();
-    menu->close();
   });
   QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), window->mapToGlobal(QPoint(5, 5)));
   QApplication::sendEvent(window.get(), &event);
-  EXPECT_TRUE(seen.startsWith("&About IrisDesk...|About IrisDesk|")) << seen.toStdString();
-  EXPECT_TRUE(seen.contains("IrisDesk, Version 1.0"));
-  EXPECT_TRUE(window->isVisible());
-}
+  // The box's texts follow its icon, which has none.
+  EXPECT_TRUE(seen.starts_with("&About IrisDesk...|About IrisDesk||IrisDesk, Version 1.0|")) << seen;
 
-TEST_F(GuiTest, WholeSessionOnTheSimulatedController) {
-  test::WriteFile(dir.path() / "vrx330.ini", "[settings]\r\nAuto Connect=1\r\n");
+  // The panel is still open, and a ticked auto-connect box outlives it: the next one
+  // connects by itself.
+  QTest::mouseClick(Get(IDC_AUTOCONNECT), Qt::LeftButton);
+  QTest::keyClick(window.get(), Qt::Key_Escape);
   Open();
-  ASSERT_TRUE(WaitFor([&] { return Text(IDC_STATUS_LINE) == "VRX-330 Controller Connected."; }));
   // Powered up unhomed: the panel initialises it, the button is disabled meanwhile.
+  ASSERT_TRUE(WaitFor([&] { return Text(IDC_STATUS_LINE) == "VRX-330 Controller Connected."; }));
   ASSERT_TRUE(WaitFor([&] { return !Get(IDC_SET_STOP)->isEnabled(); }));
   ASSERT_TRUE(WaitFor([&] { return Get(IDC_SET_STOP)->isEnabled() && Text(IDC_CURRENT_VALUE) == "0.00"; }));
 
   // The precision buttons, now enabled, are one group and never a Tab stop.
-  Get(IDC_CONNECT)->setFocus();
   for (int i = 0; i < 12; ++i) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     EXPECT_EQ(qobject_cast<QRadioButton*>(QApplication::focusWidget()), nullptr) << "tab " << i;
   }
-  const std::tuple<int, const char*, const char*> typed[] = {  // precision, keys, the entry after them
-      {IDC_PRECISION_01MM, "1.2.3", "1.23"},   {IDC_PRECISION_1MM, "1.5", "14"},
-      {IDC_PRECISION_01MM, "15", "14.0"},      {IDC_PRECISION_001MM, "15", "14.00"},
-      {IDC_PRECISION_1MM, "14", "14"},         {IDC_PRECISION_01MM, "-3a .4", "3.4"},
-      {IDC_PRECISION_01MM, "3.14159", "3.14159"},
+  // Typing moves the slider, rounding, and never has the slider write back.
+  auto* slider = qobject_cast<QSlider*>(Get(IDC_DIAPHRAGM_SLIDER));
+  const std::tuple<int, const char*, const char*, int> typed[] = {  // precision, keys, entry, slider
+      {IDC_PRECISION_01MM, "1.2.3", "1.23", 12},  {IDC_PRECISION_1MM, "1.5", "14", 14},
+      {IDC_PRECISION_01MM, "15", "14.0", 140},    {IDC_PRECISION_001MM, "15", "14.00", 1400},
+      {IDC_PRECISION_1MM, "14", "14", 14},        {IDC_PRECISION_01MM, "-3a .4", "3.4", 34},
+      {IDC_PRECISION_01MM, "2.35", "2.35", 24},   {IDC_PRECISION_01MM, "3.14159", "3.14159", 31},
   };
-  for (const auto& [precisionId, keys, entry] : typed) {
+  for (const auto& [precisionId, keys, entry, position] : typed) {
     SCOPED_TRACE(keys);
     Type(precisionId, keys);
     EXPECT_EQ(Text(IDC_NEW_VALUE), entry);
+    EXPECT_EQ(slider->value(), position);
     for (int id : {IDC_PRECISION_1MM, IDC_PRECISION_01MM, IDC_PRECISION_001MM})
       EXPECT_EQ(qobject_cast<QRadioButton*>(Get(id))->isChecked(), id == precisionId);
   }
@@ -130,20 +129,7 @@ TEST_F(GuiTest, WholeSessionOnTheSimulatedController) {
   EXPECT_EQ(Text(IDC_NEW_VALUE), "3.14159");
   for (Qt::Key key : {Qt::Key_End, Qt::Key_Backspace}) QTest::keyClick(Entry(), key);
   EXPECT_EQ(Text(IDC_NEW_VALUE), "3.1415");
-  // Holding a key sends releases that are repeats: only the real release clamps.
-  Type(IDC_PRECISION_1MM, "1");
-  QTest::keyPress(Entry(), Qt::Key_5);
-  QKeyEvent repeat(QEvent::KeyRelease, Qt::Key_5, Qt::NoModifier, "5", /*autorep=*/true);
-  QApplication::sendEvent(Entry(), &repeat);
-  EXPECT_EQ(Text(IDC_NEW_VALUE), "15");
-  QTest::keyRelease(Entry(), Qt::Key_5);
-  EXPECT_EQ(Text(IDC_NEW_VALUE), "14");
-
-  // Typing moves the slider without writing back; the slider's keys write the entry.
-  auto* slider = qobject_cast<QSlider*>(Get(IDC_DIAPHRAGM_SLIDER));
-  Type(IDC_PRECISION_01MM, "2.35");
-  EXPECT_EQ(slider->value(), 24);
-  EXPECT_EQ(Text(IDC_NEW_VALUE), "2.35");
+  // The slider's keys write the entry.
   for (Qt::Key key : {Qt::Key_Home, Qt::Key_Right, Qt::Key_Right, Qt::Key_Right}) QTest::keyClick(slider, key);
   EXPECT_EQ(Text(IDC_NEW_VALUE), "0.3");
   // A scroll that leaves the slider where it is (13.96 rounds to the end already) still
@@ -152,6 +138,14 @@ TEST_F(GuiTest, WholeSessionOnTheSimulatedController) {
   QTest::keyClick(slider, Qt::Key_End);
   QApplication::processEvents();
   EXPECT_EQ(Text(IDC_NEW_VALUE), "14.0");
+  // Holding a key sends releases that are repeats: only the real release clamps.
+  Type(IDC_PRECISION_1MM, "1");
+  QTest::keyPress(Entry(), Qt::Key_5);
+  QKeyEvent repeat(QEvent::KeyRelease, Qt::Key_5, Qt::NoModifier, "5", /*autorep=*/true);
+  QApplication::sendEvent(Entry(), &repeat);
+  EXPECT_EQ(Text(IDC_NEW_VALUE), "15");
+  QTest::keyRelease(Entry(), Qt::Key_5);
+  EXPECT_EQ(Text(IDC_NEW_VALUE), "14");
 
   // Enter in the entry never closes the panel; Set moves, and the button stops meanwhile.
   Type(IDC_PRECISION_01MM, "2.5");
@@ -169,12 +163,10 @@ TEST_F(GuiTest, WholeSessionOnTheSimulatedController) {
   ASSERT_TRUE(WaitFor([&] { return Text(IDC_STATUS_LINE) == "VRX-330 Controller Not Connected."; }));
   EXPECT_LT(std::chrono::steady_clock::now() - clicked, std::chrono::milliseconds(1500));
   EXPECT_FALSE(bridge.IsOpen());
-  // Escape closes the panel, which saves the settings.
-  QTest::mouseClick(Get(IDC_AUTOCONNECT), Qt::LeftButton);
+  // Escape closes the panel, which is what saves the settings.
   QTest::keyClick(window.get(), Qt::Key_Escape);
-  EXPECT_FALSE(window->isVisible());
   EXPECT_EQ(test::ReadFile(dir.path() / "vrx330.ini"),
-            "[settings]\r\nAuto Connect=0\r\nDiaphragm Precision=10\r\nLast Diaphragm Value=25\r\n");
+            "[settings]\r\nDiaphragm Precision=10\r\nLast Diaphragm Value=25\r\nAuto Connect=1\r\n");
 }
 
 }  // namespace
