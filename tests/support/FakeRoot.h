@@ -4,9 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <optional>
-#include <string>
 #include <vector>
 
 #include "support/PanelHarness.h"
