@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <optional>
 #include <vector>
 
 #include "support/PanelHarness.h"
@@ -17,15 +16,14 @@ class FakeRoot {
   const path& root() const { return dir_.path(); }
   path sys() const { return root() / "sys"; }
 
-  // A USB device on bus 1, numbered in the order added.
-  void AddUsbDevice(const std::string& name, const std::string& vendor, const std::string& product,
-                    const std::optional<std::string>& productName) {
+  // A USB device on bus 1, numbered in the order added; `product` null for none.
+  void AddUsbDevice(const std::string& name, const std::string& vendor, const std::string& id, const char* product) {
     const path device = sys() / "devices/pci0000:00/usb1" / name;
     WriteAt(device / "idVendor", vendor + "\n");
-    WriteAt(device / "idProduct", product + "\n");
+    WriteAt(device / "idProduct", id + "\n");
     WriteAt(device / "busnum", "1\n");
     WriteAt(device / "devnum", std::to_string(++devices_ + 1) + "\n");
-    if (productName) WriteAt(device / "product", *productName + "\n");
+    if (product) WriteAt(device / "product", std::string(product) + "\n");
     Link(sys() / "bus/usb/devices" / name, device);
   }
   // An interface of the device held by `driver` ("" for none), with `tty` below it if given.
@@ -36,7 +34,7 @@ class FakeRoot {
     if (!tty.empty()) Link(sys() / "class/tty" / tty / "device", iface / tty);
   }
   // A bridge of this USB vendor with its tty, as ftdi_sio binds it.
-  void AddTty(const std::string& tty, const std::string& vendor, const std::optional<std::string>& product) {
+  void AddTty(const std::string& tty, const std::string& vendor, const char* product) {
     const std::string name = "1-" + std::to_string(devices_ + 1);
     AddUsbDevice(name, vendor, "6001", product);
     BindInterface(name, "ftdi_sio", tty);
