@@ -14,7 +14,7 @@ TEST(SerialEnumeration, ListsOnlyFtdiDevicesInNumericOrder) {
   sys.AddTty("ttyUSB10", "0403", "VRX-330 B");
   sys.AddTty("ttyUSB2", "0403", "VRX-330 A");
   sys.AddTty("ttyUSB1", "067b", "USB-Serial Controller");  // another maker's bridge
-  sys.AddTty("ttyUSB3", "0403", "");            // empty product string
+  sys.AddTty("ttyUSB3", "0403", "");       // empty product string
   sys.AddTty("ttyUSB4", "0403", nullptr);  // no product file at all
   // A built-in UART (its device has no USB ancestor) and a virtual console (no device).
   std::filesystem::create_directories(sys.sys() / "devices/platform/serial8250/ttyS0");
@@ -34,8 +34,8 @@ TEST(SerialLink, FullCycleThroughTermios) {
   auto shows = [&](int id, const std::string& text) { return h.PumpUntil([&] { return h.window.Text(id) == text; }); };
   h.WriteIni("[settings]\r\nAuto Connect=1\r\nDiaphragm Precision=10\r\n");
   auto& p = h.Start(bridge);
-  far.ReleaseSlave();
   ASSERT_TRUE(shows(IDC_STATUS_LINE, "VRX-330 Controller Connected."));
+  far.ReleaseSlave();  // the panel holds the line open now
   ASSERT_TRUE(h.PumpUntil([&] { return h.window.IsEnabled(IDC_SET_STOP) && h.window.Text(IDC_CURRENT_VALUE) == "0.00"; }));
   h.Type("1.5");
   p.OnSetStop();
