@@ -36,7 +36,7 @@ check-tsan: deps
 	  -DIRISDESK_SANITIZE=thread
 	cmake --build build-tsan -j$(JOBS)
 	cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --output-on-failure -j$(JOBS)
-	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 timeout $$(( $(SOAK_SECONDS) + 120 )) ./soak_test --soak-seconds=$(SOAK_SECONDS)
+	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 SOAK_SECONDS=$(SOAK_SECONDS) timeout $$(( $(SOAK_SECONDS) + 120 )) ./soak_test
 
 # Each libFuzzer target for FUZZ_SECONDS, from a copy of its seed corpus.
 fuzz: deps

@@ -2,27 +2,22 @@
 // the panel keeps the entry, slider and target consistent and never lets a key
 // release leave a value above 14 mm.
 #include <cmath>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 
 #include "link/SimulatedBridge.h"
 #include "panel/IrisDeskDlg.h"
 #include "settings/NumberText.h"
-#include "support/FakeWindow.h"
+#include "support/PanelHarness.h"
 
 using namespace irisdesk;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // An empty folder of its own: no settings file is read, none is ever written.
-  static const std::string exe = [] {
-    const auto dir = std::filesystem::temp_directory_path() / ("irisdesk-fuzz-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-    return (dir / "irisdesk").string();
-  }();
+  static const test::TempDir dir;
+  static const std::string exe = (dir.path() / "irisdesk").string();
   SimulatedBridge bridge;
   bridge.SetPlugged(false);
   test::FakeWindow window;

@@ -1,6 +1,8 @@
 // Start-up, shut-down, the value model and the entry's keystroke rules.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "link/SimulatedBridge.h"
 #include "panel/IrisDeskDlg.h"
 #include "support/PanelHarness.h"
@@ -16,17 +18,10 @@ class PanelTest : public ::testing::Test {
   SimulatedBridge bridge;
   PanelHarness h;
   void SetUp() override { bridge.SetPlugged(false); }
-  CIrisDeskDlg& Start() { return h.Start(bridge); }
 };
 
 TEST_F(PanelTest, StartsFromTheStoredSettingsOrTheDefaults) {
-  const struct {
-    const char* precisionText;
-    int32_t position;
-    uint8_t precision;
-    int checkedId;
-    const char* entry;
-  } cases[] = {
+  const std::tuple<const char*, int32_t, uint8_t, int, const char*> cases[] = {
       {nullptr, 0, 1, IDC_PRECISION_1MM, "0"},  // no file
       {"100", 735, 100, IDC_PRECISION_001MM, "7.35"},
       {"10", 37, 10, IDC_PRECISION_01MM, "3.7"},
@@ -38,30 +33,29 @@ TEST_F(PanelTest, StartsFromTheStoredSettingsOrTheDefaults) {
       // A position beyond the range is kept as it is until something limits it.
       {"100", 5000, 100, IDC_PRECISION_001MM, "50.00"},
   };
-  for (const auto& c : cases) {
+  for (const auto& [precisionText, position, precision, checkedId, entry] : cases) {
     PanelHarness fresh;
-    if (c.precisionText)
-      fresh.WriteIni(std::string("[settings]\r\nDiaphragm Precision=") + c.precisionText +
-                     "\r\nLast Diaphragm Value=" + std::to_string(c.position) + "\r\n");
+    if (precisionText)
+      fresh.WriteIni(std::string("[settings]\r\nDiaphragm Precision=") + precisionText +
+                     "\r\nLast Diaphragm Value=" + std::to_string(position) + "\r\n");
     auto& p = fresh.Start(bridge);
-    SCOPED_TRACE(c.precisionText ? c.precisionText : "no file");
-    EXPECT_EQ(p.precision(), c.precision);
-    for (int id : {IDC_PRECISION_1MM, IDC_PRECISION_01MM, IDC_PRECISION_001MM})
-      EXPECT_EQ(fresh.window.checks[id], id == c.checkedId ? 1 : 0) << id;
-    EXPECT_EQ(fresh.window.sliderMax, 14 * c.precision);
-    EXPECT_EQ(fresh.window.tickSpacing, c.precision);
-    EXPECT_EQ(fresh.window.Text(IDC_NEW_VALUE), c.entry);
-    EXPECT_EQ(p.sliderPosition(), c.position);
-    EXPECT_EQ(p.entry().entryPrecision, c.precision);
-    EXPECT_EQ(fresh.window.title, "Kavro VRX-330 Control v1.0");
-    EXPECT_EQ(fresh.window.Text(IDC_STATUS_LINE), "VRX-330 Controller Not Found.");
-    EXPECT_EQ(std::filesystem::exists(fresh.iniFile()), c.precisionText != nullptr);  // reading creates nothing
+    SCOPED_TRACE(precisionText ? precisionText : "no file");
+    EXPECT_EQ(p.precision(), precision);
+    EXPECT_EQ(fresh.window.checks, (std::map<int, int>{{checkedId, 1}, {IDC_AUTOCONNECT, 0}}));
+    EXPECT_EQ(fresh.window.sliderMax, 14 * precision);
+    EXPECT_EQ(fresh.window.tickSpacing, precision);
+    EXPECT_EQ(fresh.window.Text(IDC_NEW_VALUE), entry);
+    EXPECT_EQ(p.sliderPosition(), position);
+    EXPECT_EQ(std::filesystem::exists(fresh.iniFile()), precisionText != nullptr);  // reading creates nothing
   }
+  EXPECT_EQ(h.Start(bridge).precision(), 1);
+  EXPECT_EQ(h.window.title, "Kavro VRX-330 Control v1.0");
+  EXPECT_EQ(h.window.Shown(), "VRX-330 Controller Not Found.|Connect||list");
 }
 
 TEST_F(PanelTest, ShutDownSavesTheThreeSettingsAndKeepsOtherLines) {
   h.WriteIni("[view]\r\nZoom=2\r\n[settings]\r\n; operator notes\r\nAuto Connect=2\r\n");
-  auto& p = Start();
+  auto& p = h.Start(bridge);
   p.SelectPrecision(100);
   h.Drag(735);
   EXPECT_EQ(h.window.checks[IDC_AUTOCONNECT], 1);  // any non-zero value shows checked...
@@ -76,48 +70,38 @@ TEST_F(PanelTest, ShutDownSavesTheThreeSettingsAndKeepsOtherLines) {
 }
 
 TEST_F(PanelTest, TypedSizesMoveTheSliderWithTheRoundingRule) {
-  const struct {
-    uint8_t precision;
-    const char* typed;
-    int32_t slider;
-  } cases[] = {
+  const std::tuple<uint8_t, const char*, int32_t> cases[] = {
       {10, "0.048", 0}, {10, "0.049", 1}, {100, "3.456", 346}, {1, "7", 7},  {10, "", 0},
       {10, "abc", 0},   {100, "14", 1400}, {1, "1e400", 2147483647},         {1, "nan", 0},
   };
-  for (const auto& c : cases) {
-    PanelHarness fresh;
-    auto& p = fresh.Start(bridge);
-    p.SelectPrecision(c.precision);
-    fresh.Type(c.typed);
-    EXPECT_EQ(p.sliderPosition(), c.slider) << c.typed;
-    EXPECT_EQ(fresh.window.sliderPos, c.slider) << c.typed;
-    EXPECT_EQ(fresh.window.Text(IDC_NEW_VALUE), c.typed);  // the entry keeps what was typed
+  for (const auto& [precision, typed, slider] : cases) {
+    auto& p = h.Start(bridge);
+    p.SelectPrecision(precision);
+    h.Type(typed);
+    EXPECT_EQ(p.sliderPosition(), slider) << typed;
+    EXPECT_EQ(h.window.sliderPos, slider) << typed;
+    EXPECT_EQ(h.window.Text(IDC_NEW_VALUE), typed);  // the entry keeps what was typed
   }
 }
 
 TEST_F(PanelTest, PrecisionSwitchKeepsTheSizeAsFarAsTheUnitAllows) {
-  auto& p = Start();
-  const struct {
-    uint8_t to;
-    int32_t position;
-    const char* entry;
-  } steps[] = {{100, 1234, "12.34"}, {1, 12, "12"}, {100, 1200, "12.00"}, {10, 120, "12.0"}};
-  for (const auto& s : steps) {
-    p.SelectPrecision(s.to);
-    if (s.to == 100 && s.position == 1234) h.Type("12.34");
-    EXPECT_EQ(p.sliderPosition(), s.position);
-    EXPECT_EQ(h.window.Text(IDC_NEW_VALUE), s.entry);
+  auto& p = h.Start(bridge);
+  const std::tuple<uint8_t, int32_t, const char*> steps[] = {
+      {100, 1234, "12.34"}, {1, 12, "12"}, {100, 1200, "12.00"}, {10, 120, "12.0"}};
+  for (const auto& [to, position, entry] : steps) {
+    p.SelectPrecision(to);
+    if (to == 100 && position == 1234) h.Type("12.34");
+    EXPECT_EQ(p.sliderPosition(), position);
+    EXPECT_EQ(h.window.Text(IDC_NEW_VALUE), entry);
   }
   // The selected precision again: nothing changes, not even typed text.
   h.Type("3.14159");
-  const int sets = h.window.textSets[IDC_NEW_VALUE];
   p.SelectPrecision(10);
-  EXPECT_EQ(h.window.textSets[IDC_NEW_VALUE], sets);
+  EXPECT_EQ(h.window.Text(IDC_NEW_VALUE), "3.14159");
   // A huge stored position saturates instead of overflowing.
-  PanelHarness huge;
-  huge.WriteIni("[settings]\r\nDiaphragm Precision=1\r\nLast Diaphragm Value=2000000000\r\n");
-  huge.Start(bridge).SelectPrecision(100);
-  EXPECT_EQ(huge.panel->sliderPosition(), 2147483647);
+  h.WriteIni("[settings]\r\nDiaphragm Precision=1\r\nLast Diaphragm Value=2000000000\r\n");
+  h.Start(bridge).SelectPrecision(100);
+  EXPECT_EQ(h.panel->sliderPosition(), 2147483647);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // timing rules, and the panel's reactions to each kind of reply.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "panel/IrisDeskDlg.h"
 #include "support/PanelHarness.h"
 #include "support/ScriptedBridge.h"
@@ -24,13 +26,8 @@ class PollTest : public ::testing::Test {
   void SetUp() override { Restart(""); }
   // A panel started on `ini`, in a fresh window.
   void Restart(const std::string& ini) {
-    h.panel.reset();
-    h.window = test::FakeWindow();
     if (!ini.empty()) h.WriteIni(ini);
-    h.panel = std::make_unique<CIrisDeskDlg>(
-        h.window, PanelEnvironment{bridge, (h.dir.path() / "irisdesk").string(), {}, clock, false});
-    p = h.panel.get();
-    p->OnInitDialog();
+    p = &h.Start(bridge, clock, /*startWorker=*/false);
   }
   void Connect() {
     p->ToggleConnection();
@@ -47,32 +44,22 @@ class PollTest : public ::testing::Test {
     clock.Advance(kPollInterval);
     return p->RunOnePoll();
   }
-  std::string Status() const { return h.window.Text(IDC_STATUS_LINE); }
-  bool OperatingControlsEnabled() const {
-    for (int id : {IDC_PRECISION_1MM, IDC_PRECISION_01MM, IDC_PRECISION_001MM, IDC_NEW_VALUE, IDC_SET_STOP,
-                   IDC_DIAPHRAGM_SLIDER})
-      if (!h.window.IsEnabled(id)) return false;
-    return true;
-  }
+  std::string Shown() const { return h.window.Shown(); }
 };
 
 TEST_F(PollTest, ConnectConfiguresTheLineAndTheFirstReplyEnablesTheControls) {
   bridge.openStatus = FT_DEVICE_NOT_OPENED;
   p->ToggleConnection();
-  EXPECT_EQ(Status(), "VRX-330 Controller Not Connected.");
-  EXPECT_EQ(h.window.Text(IDC_CONNECT), "Connect");
+  EXPECT_EQ(Shown(), "VRX-330 Controller Not Connected.|Connect||list");
   bridge.openStatus = FT_OK;
   bridge.log.clear();
   Connect();
-  EXPECT_EQ(h.window.Text(IDC_CONNECT), "Disconnect");
-  EXPECT_FALSE(h.window.IsEnabled(IDC_PORT_LIST));
+  EXPECT_EQ(Shown(), "VRX-330 Controller Not Connected.|Disconnect||");
   Answer(1537, StatusInitialised);
   Poll();
   EXPECT_EQ(bridge.log, (Strings{"Open VRX-330", "Baud 19200", "Data 8 0 0", "Purge 1", "Write QTRX02PSG 0", "Read",
                                  "Purge 1"}));
-  EXPECT_EQ(Status(), "VRX-330 Controller Connected.");
-  EXPECT_EQ(h.window.Text(IDC_CURRENT_VALUE), "1.23");
-  EXPECT_TRUE(OperatingControlsEnabled());
+  EXPECT_EQ(Shown(), "VRX-330 Controller Connected.|Disconnect|1.23|ops");
 }
 
 TEST_F(PollTest, SeventhMissInARowSaysNoFeedbackAndMissesCarryOverToTheNextLink) {
@@ -89,11 +76,10 @@ TEST_F(PollTest, SeventhMissInARowSaysNoFeedbackAndMissesCarryOverToTheNextLink)
   p->ToggleConnection();
   Connect();
   for (int i = 0; i < 2; ++i) Poll();
-  EXPECT_EQ(Status(), "VRX-330 Controller Not Connected.");
+  EXPECT_EQ(h.window.Text(IDC_STATUS_LINE), "VRX-330 Controller Not Connected.");
   Poll();
-  EXPECT_EQ(Status(), "VRX-330 Controller Connected. No Feedback.");
+  EXPECT_EQ(Shown(), "VRX-330 Controller Connected. No Feedback.|Disconnect||");
   EXPECT_EQ(p->missedReplies(), 0);
-  EXPECT_FALSE(h.window.IsEnabled(IDC_SET_STOP));
   EXPECT_EQ(Strings(bridge.log.end() - 2, bridge.log.end()), (Strings{"Purge 1", "Purge 2"}));
 }
 
@@ -102,19 +88,16 @@ TEST_F(PollTest, OnlyExactlySixteenBytesWithinTwoHundredMillisecondsAreAReply) {
   auto reply = StatusReplyBytes(860, 8);
   auto longer = reply;
   longer.resize(20, '*');
-  const struct {
-    std::vector<uint8_t> bytes;
-    Duration after;
-    bool counted;
-  } cases[] = {{reply, 199ms, true},  {reply, 200ms, true},
-               {reply, 201ms, false}, {reply, 250ms, false},  // late: a miss, purged before the next request
-               {{reply.begin(), reply.begin() + 10}, 5ms, false}, {longer, 5ms, false},
-               {reply, 17ms, true}};
-  for (const auto& c : cases) {
-    Offer(c.bytes, c.after);
+  const std::tuple<std::vector<uint8_t>, Duration, bool> cases[] = {
+      {reply, 199ms, true},  {reply, 200ms, true},
+      {reply, 201ms, false}, {reply, 250ms, false},  // late: a miss, purged before the next request
+      {{reply.begin(), reply.begin() + 10}, 5ms, false}, {longer, 5ms, false},
+      {reply, 17ms, true}};
+  for (const auto& [bytes, after, counted] : cases) {
+    Offer(bytes, after);
     const int before = p->missedReplies();
     Poll();
-    EXPECT_EQ(p->missedReplies(), c.counted ? 0 : before + 1) << c.after.count() << " us, " << c.bytes.size();
+    EXPECT_EQ(p->missedReplies(), counted ? 0 : before + 1) << after.count() << " us, " << bytes.size();
   }
   EXPECT_EQ(h.window.Text(IDC_CURRENT_VALUE), "0.00");
 }
@@ -129,8 +112,7 @@ TEST_F(PollTest, GarbledRepliesAreDroppedAfterConnected) {
     h.panel->SetLinkState(LinkNoFeedback);
     Offer(bytes, 5ms);
     Poll();
-    EXPECT_EQ(Status(), "VRX-330 Controller Connected.");
-    EXPECT_EQ(h.window.Text(IDC_CURRENT_VALUE), "");
+    EXPECT_EQ(Shown(), "VRX-330 Controller Connected.|Disconnect||ops");
     EXPECT_TRUE(p->commandQueue().Empty()) << "flags of a dropped reply were acted on";
   }
 }
@@ -138,45 +120,38 @@ TEST_F(PollTest, GarbledRepliesAreDroppedAfterConnected) {
 TEST_F(PollTest, AnUnhomedControllerIsInitialisedThenMovedWithinTheTravel) {
   // The move after an initialise is one no operator pressed: it must never leave the
   // travel, whatever the file held. A waiting move to 0 is dropped.
-  const struct {
-    const char* stored;
-    Strings moves;
-  } cases[] = {{"Diaphragm Precision=10\r\nLast Diaphragm Value=50", {"QTRX02MSP 3610"}},
-               {"Diaphragm Precision=100\r\nLast Diaphragm Value=5000", {"QTRX02MSP 8560"}},
-               {"Diaphragm Precision=10\r\nLast Diaphragm Value=-50", {"QTRX02MSP 860"}},
-               {"Last Diaphragm Value=0", {}}};
-  for (const auto& c : cases) {
-    Restart(std::string("[settings]\r\nAuto Connect=1\r\n") + c.stored + "\r\n");
+  const std::tuple<const char*, const char*> cases[] = {
+      {"Diaphragm Precision=10\r\nLast Diaphragm Value=50", "QTRX02MSP 3610"},
+      {"Diaphragm Precision=100\r\nLast Diaphragm Value=5000", "QTRX02MSP 8560"},
+      {"Diaphragm Precision=10\r\nLast Diaphragm Value=-50", "QTRX02MSP 860"},
+      {"Last Diaphragm Value=0", nullptr}};
+  for (const auto& [stored, move] : cases) {
+    Restart(std::string("[settings]\r\nAuto Connect=1\r\n") + stored + "\r\n");
     ASSERT_TRUE(p->linked());
-    bridge.written.clear();
-    for (int flags : {0x00, StatusMoving | StatusInitialising, int{StatusInitialised}}) {
+    bridge.log.clear();
+    for (int flags : {0x00, StatusMoving | StatusInitialising, int{StatusInitialised}, int{StatusInitialised}}) {
       Answer(860, static_cast<uint8_t>(flags));
       Poll();
     }
-    EXPECT_FALSE(p->initPending());
-    Poll();
     Strings expected{"QTRX02PSG 0", "QTRX02INT 0", "QTRX02PSG 0", "QTRX02PSG 0"};
-    expected.insert(expected.end(), c.moves.begin(), c.moves.end());
+    if (move) expected.push_back(move);
     expected.push_back("QTRX02PSG 0");
-    EXPECT_EQ(bridge.WrittenCommands(), expected) << c.stored;
+    EXPECT_EQ(bridge.Written(), expected) << stored;
   }
   // Only an idle, unhomed controller is initialised; a move still waiting goes first.
-  const struct {
-    int stored;
-    uint8_t flags;
-    const char* queued;
-  } replies[] = {{0, 0x00, "INT "}, {0, 0x01, "INT "}, {0, 0x08, ""}, {0, 0x0C, ""},
-                 {0, 0x05, ""},     {0, 0x04, ""},     {5, 0x00, "MSP INT "}};
-  for (const auto& r : replies) {
-    Restart("[settings]\r\nAuto Connect=1\r\nLast Diaphragm Value=" + std::to_string(r.stored) + "\r\n");
+  const std::tuple<int, uint8_t, const char*> replies[] = {
+      {0, 0x00, "INT "}, {0, 0x01, "INT "}, {0, 0x08, ""}, {0, 0x0C, ""},
+      {0, 0x05, ""},     {0, 0x04, ""},     {5, 0x00, "MSP INT "}};
+  for (const auto& [stored, flags, queued] : replies) {
+    Restart("[settings]\r\nAuto Connect=1\r\nLast Diaphragm Value=" + std::to_string(stored) + "\r\n");
     Answer(860, 0x00);
     Poll();
     p->commandQueue().Clear();
-    Answer(860, r.flags);
+    Answer(860, flags);
     Poll();
     std::string codes;
     while (auto q = p->commandQueue().TakeBack()) codes += std::string(q->Code()) + " ";
-    EXPECT_EQ(codes, r.queued) << int{r.flags};
+    EXPECT_EQ(codes, queued) << int{flags};
   }
 }
 
@@ -186,27 +161,21 @@ TEST_F(PollTest, SetSendsTheSlidersValueWithinTheTravelAndOnlyOnALink) {
   p->QueueInit();
   EXPECT_TRUE(p->commandQueue().Empty());
   Connect();
-  const struct {
-    uint8_t precision;
-    const char* typed;
-    const char* caption;
-    const char* rewritten;
-    const char* queued;
-  } cases[] = {
+  const std::tuple<uint8_t, const char*, const char*, const char*, const char*> cases[] = {
       {100, "3.456", "Set", "3.46", "MSP2763"},  // the slider's quantised value
       {10, "0", "Set", "0.0", "INT0"},           // zero is reached by initialising
       {100, "50", "Set", "14.00", "MSP8560"},    // pasted past the clamp: never beyond the travel
       {10, "5", "Stop", "5", "STP0"},
   };
-  for (const auto& c : cases) {
-    p->SelectPrecision(c.precision);
-    h.Type(c.typed);
-    h.window.texts[IDC_SET_STOP] = c.caption;
+  for (const auto& [precision, typed, caption, rewritten, queued] : cases) {
+    p->SelectPrecision(precision);
+    h.Type(typed);
+    h.window.texts[IDC_SET_STOP] = caption;
     p->OnSetStop();
-    EXPECT_EQ(h.window.Text(IDC_NEW_VALUE), c.rewritten);
-    const auto queued = p->commandQueue().TakeBack();
-    ASSERT_TRUE(queued) << c.typed;
-    EXPECT_EQ(std::string(queued->Code()) + std::to_string(queued->parameter), c.queued);
+    EXPECT_EQ(h.window.Text(IDC_NEW_VALUE), rewritten);
+    const auto sent = p->commandQueue().TakeBack();
+    ASSERT_TRUE(sent) << typed;
+    EXPECT_EQ(std::string(sent->Code()) + std::to_string(sent->parameter), queued);
     EXPECT_TRUE(p->commandQueue().Empty());
   }
 }
@@ -219,26 +188,27 @@ TEST_F(PollTest, QueuedCommandsLeaveTwentyMillisecondsApartAndABacklogIsBounded)
   p->OnSetStop();
   Answer(860, StatusInitialised);
   Poll();
-  EXPECT_EQ(bridge.WrittenCommands(), (Strings{"QTRX02MSP 3610", "QTRX02MSP 4710", "QTRX02PSG 0"}));
+  EXPECT_EQ(bridge.Written(), (Strings{"QTRX02MSP 3610", "QTRX02MSP 4710", "QTRX02PSG 0"}));
   EXPECT_EQ(bridge.writtenAt[1] - bridge.writtenAt[0], 20ms);
   EXPECT_EQ(bridge.writtenAt[2] - bridge.writtenAt[1], 20ms);
   for (int waiting : {51, 52}) {  // 51 all go out; of 52 only the oldest
-    bridge.written.clear();
+    bridge.log.clear();
     for (int i = 0; i < waiting; ++i) p->commandQueue().PushFront(QueuedCommand::Make("MSP", 1000 + i));
     p->DrainCommandQueue();
-    ASSERT_EQ(bridge.written.size(), waiting == 51 ? 51u : 1u) << waiting;
-    EXPECT_EQ(ReadBigEndian32(bridge.written.back().data() + 9), waiting == 51 ? 1050u : 1000u);
+    const Strings sent = bridge.Written();
+    ASSERT_EQ(sent.size(), waiting == 51 ? 51u : 1u) << waiting;
+    EXPECT_EQ(sent.back(), waiting == 51 ? "QTRX02MSP 1050" : "QTRX02MSP 1000");
     EXPECT_TRUE(p->commandQueue().Empty());
   }
 }
 
 TEST_F(PollTest, ALostDeviceEndsTheLinkVisiblyAndConnectFindsItAgain) {
   h.Type("5");
-  const struct {
-    Strings remaining;
-    const char* status;
-  } cases[] = {{{"Other bridge"}, "VRX-330 Controller Not Connected."}, {{}, "VRX-330 Controller Not Found."}};
-  for (const auto& c : cases) {
+  // The devices left, and the window: never "Connected." with controls that would do nothing.
+  const std::tuple<Strings, const char*> cases[] = {
+      {{"Other bridge"}, "VRX-330 Controller Not Connected.|Connect||list"},
+      {Strings{}, "VRX-330 Controller Not Found.|Connect||list"}};
+  for (const auto& [remaining, shown] : cases) {
     bridge.devices = {"VRX-330"};
     p->EnumerateControllers();
     Connect();
@@ -246,55 +216,47 @@ TEST_F(PollTest, ALostDeviceEndsTheLinkVisiblyAndConnectFindsItAgain) {
     Poll();
     p->OnSetStop();
     bridge.writeStatus = FT_IO_ERROR;
-    bridge.devices = c.remaining;
-    bridge.closes = 0;
+    bridge.devices = remaining;
+    bridge.log.clear();
     EXPECT_FALSE(Poll());
     EXPECT_FALSE(p->linked());
     EXPECT_TRUE(p->commandQueue().Empty());
-    EXPECT_EQ(h.window.Text(IDC_CONNECT), "Connect");
-    EXPECT_EQ(h.window.Text(IDC_CURRENT_VALUE), "");
-    EXPECT_TRUE(h.window.IsEnabled(IDC_PORT_LIST));
-    EXPECT_EQ(h.window.list, c.remaining);
-    EXPECT_EQ(Status(), c.status);  // never "Connected." with controls that would do nothing
-    EXPECT_FALSE(h.window.IsEnabled(IDC_SET_STOP));
-    EXPECT_EQ(bridge.closes, 1);  // the lost handle is released, so the port can be reopened
+    EXPECT_EQ(Shown(), shown);
+    EXPECT_EQ(h.window.list, remaining);
+    // The lost handle is released, so the port can be reopened.
+    EXPECT_EQ(std::count(bridge.log.begin(), bridge.log.end(), "Close"), 1);
     bridge.writeStatus = FT_OK;
   }
   bridge.devices = {"VRX-330"};
   p->ToggleConnection();  // Connect with an empty list looks again
-  EXPECT_TRUE(p->linked());
   Answer(860, StatusInitialised);
   Poll();
-  EXPECT_EQ(Status(), "VRX-330 Controller Connected.");
-  EXPECT_TRUE(OperatingControlsEnabled());
+  EXPECT_EQ(Shown(), "VRX-330 Controller Connected.|Disconnect|0.00|ops");
 }
 
 TEST_F(PollTest, ThePickedControllerStaysPickedWhenTheListIsOpened) {
-  const struct {
-    Strings before, after;
-    int picked;
-    const char* opened;
-  } cases[] = {
-      {{"A", "B"}, {"A", "B"}, 1, "Open B"},
-      {{"A", "B"}, {"C", "B", "A"}, 1, "Open B"},  // found by name, not by place
-      {{"A", "B"}, {"A", "C"}, 1, "Open A"},       // gone: the first entry
-      {{"B", ""}, {"B", ""}, 1, "Open "},          // an empty description is an entry too
+  // The list before and after, the second entry of the first picked, and what Connect opens.
+  const std::tuple<Strings, Strings, const char*> cases[] = {
+      {{"A", "B"}, {"A", "B"}, "Open B"},
+      {{"A", "B"}, {"C", "B", "A"}, "Open B"},  // found by name, not by place
+      {{"A", "B"}, {"A", "C"}, "Open A"},       // gone: the first entry
+      {{"B", ""}, {"B", ""}, "Open "},          // an empty description is an entry too
   };
-  for (const auto& c : cases) {
-    bridge.devices = c.before;
+  for (const auto& [before, after, opened] : cases) {
+    bridge.devices = before;
     p->EnumerateControllers();
-    h.window.selection = c.picked;
-    bridge.devices = c.after;
+    h.window.selection = 1;
+    bridge.devices = after;
     p->OnPortListDropDown();
-    EXPECT_EQ(h.window.list, c.after);
+    EXPECT_EQ(h.window.list, after);
     bridge.log.clear();
     p->ToggleConnection();
-    EXPECT_EQ(bridge.log.front(), c.opened);
+    EXPECT_EQ(bridge.log.front(), opened);
     p->ToggleConnection();
   }
   bridge.devices.clear();
   EXPECT_EQ(p->EnumerateControllers(), 0u);
-  EXPECT_EQ(Status(), "VRX-330 Controller Not Found.");
+  EXPECT_EQ(h.window.Text(IDC_STATUS_LINE), "VRX-330 Controller Not Found.");
   h.window.texts[IDC_CURRENT_VALUE] = "1.00";
   EXPECT_EQ(p->EnumerateControllers(), 0u);
   EXPECT_EQ(h.window.Text(IDC_CURRENT_VALUE), "1.00");  // already Not Found: nothing cleared again
@@ -306,10 +268,7 @@ TEST(LinkWorkerTest, ClicksReachTheLineAtOnceAndEveryEndOfALinkIsShown) {
   ManualClock clock(/*held=*/true);
   test::ScriptedBridge bridge{clock};
   test::PanelHarness h;
-  h.panel = std::make_unique<CIrisDeskDlg>(
-      h.window, PanelEnvironment{bridge, (h.dir.path() / "irisdesk").string(), {}, clock});
-  CIrisDeskDlg& p = *h.panel;
-  p.OnInitDialog();
+  CIrisDeskDlg& p = h.Start(bridge, clock);
   // Lets time pass a millisecond at a time until `done` holds.
   const auto stepUntil = [&](const std::function<bool()>& done) {
     return h.PumpUntil([&] {
@@ -330,7 +289,7 @@ TEST(LinkWorkerTest, ClicksReachTheLineAtOnceAndEveryEndOfALinkIsShown) {
   h.Type("7");
   p.OnSetStop();          // waits out the spacing after the stop...
   p.ToggleConnection();   // ...and is dropped with its link
-  EXPECT_EQ(bridge.WrittenCommands(), (Strings{"QTRX02MSP 3610", "QTRX02STP 0"}));
+  EXPECT_EQ(bridge.Written(), (Strings{"QTRX02MSP 3610", "QTRX02STP 0"}));
   EXPECT_GE(bridge.writtenAt[1] - bridge.writtenAt[0], kCommandSpacing);  // still 20 ms apart
   EXPECT_TRUE(p.commandQueue().Empty());
 
@@ -338,15 +297,12 @@ TEST(LinkWorkerTest, ClicksReachTheLineAtOnceAndEveryEndOfALinkIsShown) {
   bridge.onStatusRequest = [] { return std::vector<Arrival>{{17ms, StatusReplyBytes(860, StatusInitialised)}}; };
   for (const bool fault : {true, false}) {
     p.ToggleConnection();
-    ASSERT_TRUE(stepUntil([&] { return h.window.Text(IDC_STATUS_LINE) == "VRX-330 Controller Connected."; }));
-    EXPECT_TRUE(h.window.IsEnabled(IDC_PRECISION_01MM));
+    ASSERT_TRUE(stepUntil([&] { return h.window.Shown() == "VRX-330 Controller Connected.|Disconnect|0.00|ops"; }));
     if (!fault) break;
     bridge.throwOnWrite = true;
     ASSERT_TRUE(stepUntil([&] { return !p.workerRunning(); }));
     p.ApplyWorkerUpdates();
-    EXPECT_EQ(h.window.Text(IDC_STATUS_LINE), "VRX-330 Controller Not Connected.");
-    EXPECT_EQ(h.window.Text(IDC_CONNECT), "Connect");
-    EXPECT_FALSE(h.window.IsEnabled(IDC_SET_STOP));
+    EXPECT_EQ(h.window.Shown(), "VRX-330 Controller Not Connected.|Connect||list");
     EXPECT_FALSE(p.linked());
     bridge.throwOnWrite = false;
   }

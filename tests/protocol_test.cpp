@@ -1,13 +1,12 @@
-// The bytes on the line: frames, replies, size conversions, and the command queue.
+// The bytes on the line: command frames and size conversions.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <tuple>
 
-#include "link/CommandQueue.h"
 #include "link/WireProtocol.h"
-#include "support/ScriptedBridge.h"
 
 namespace irisdesk {
 namespace {
@@ -15,35 +14,28 @@ namespace {
 std::string Bytes(const Frame& f) { return std::string(f.begin(), f.end()); }
 
 TEST(Round049, RoundsUpFromFortyNineHundredths) {
-  const struct {
-    double x;
-    uint32_t n;
-  } cases[] = {{0.48, 0}, {0.49, 1}, {1.489, 1}, {1.49, 2}, {865.5, 866}, {4985.0, 4985},
-               {-0.6, 0}, {-5e9, 0}, {4294967294.2, 4294967294u}, {4294967294.6, 4294967295u},
-               {1e300, 4294967295u}, {std::nan(""), 0}};
-  for (const auto& c : cases) EXPECT_EQ(Round049(c.x), c.n) << c.x;
+  const std::tuple<double, uint32_t> cases[] = {
+      {0.48, 0},  {0.49, 1},  {1.489, 1}, {1.49, 2},   {865.5, 866}, {4985.0, 4985}, {4294967294.2, 4294967294u},
+      {-0.6, 0},  {-5e9, 0},  {1e300, 4294967295u},   {std::nan(""), 0},            {4294967294.6, 4294967295u}};
+  for (const auto& [x, n] : cases) EXPECT_EQ(Round049(x), n) << x;
 }
 
 TEST(SizeConversion, MillimetresToStepsAndMovesWithinTheTravel) {
-  const struct {
-    double mm;
-    uint32_t steps, move;
-  } cases[] = {{0, 860, 860},       {0.01, 866, 866},   {1.23, 1537, 1537}, {5.0, 3610, 3610}, {7.5, 4985, 4985},
-               {13.99, 8555, 8555}, {14, 8560, 8560},   {50, 28360, 8560},  {-5, 0, 860},   {HUGE_VAL, 4294967295u, 8560}};
-  for (const auto& c : cases) {
-    EXPECT_EQ(MmToSteps(c.mm), c.steps) << c.mm;
-    EXPECT_EQ(MoveSteps(c.mm), c.move) << c.mm;
+  const std::tuple<double, uint32_t, uint32_t> cases[] = {
+      {0, 860, 860},       {0.01, 866, 866}, {1.23, 1537, 1537}, {5.0, 3610, 3610}, {7.5, 4985, 4985},
+      {13.99, 8555, 8555}, {14, 8560, 8560}, {50, 28360, 8560},  {-5, 0, 860},      {HUGE_VAL, 4294967295u, 8560}};
+  for (const auto& [mm, steps, move] : cases) {
+    EXPECT_EQ(MmToSteps(mm), steps) << mm;
+    EXPECT_EQ(MoveSteps(mm), move) << mm;
   }
   EXPECT_EQ(MoveSteps(std::nan("")), 860u);
 }
 
 TEST(SizeConversion, StepsToMillimetresWithTheShownRange) {
-  const struct {
-    uint32_t steps;
-    double mm;
-  } cases[] = {{859, 0.0}, {860, 0.0}, {0, 0.0}, {1537, 677.0 / 550}, {8560, 14.0},
-               {11000860, 20000.0}, {11000861, 0.0}, {0xFFFFFFFFu, 0.0}};
-  for (const auto& c : cases) EXPECT_DOUBLE_EQ(StepsToMm(c.steps), c.mm) << c.steps;
+  const std::tuple<uint32_t, double> cases[] = {{859, 0.0},          {860, 0.0},      {0, 0.0},
+                                                {1537, 677.0 / 550}, {8560, 14.0},    {11000860, 20000.0},
+                                                {11000861, 0.0},     {0xFFFFFFFFu, 0.0}};
+  for (const auto& [steps, mm] : cases) EXPECT_DOUBLE_EQ(StepsToMm(steps), mm) << steps;
   EXPECT_NEAR(StepsToMm(861), 0.0018, 1e-4);
   EXPECT_NEAR(StepsToMm(866), 0.0109, 1e-4);
 }
@@ -53,28 +45,6 @@ TEST(CommandFrame, IsSixteenBytesWithABigEndianParameter) {
   EXPECT_EQ(Bytes(EncodeCommand("MSP", 0x01020304)), std::string("QTRX02MSP\x01\x02\x03\x04**\r", 16));
   for (const char* code : {"PSG", "INT", "STP"})
     EXPECT_EQ(Bytes(EncodeCommand(code, 0)), "QTRX02" + std::string(code) + std::string("\0\0\0\0**\r", 7));
-}
-
-TEST(StatusReply, DecodesOnlyLowerCaseHeaderAndEchoedStatusCode) {
-  using test::StatusReplyBytes;
-  const auto ok = StatusReplyBytes(0x00001E0A, 0x0C);
-  const auto reply = DecodeStatusReply(std::span<const uint8_t, 16>(ok.data(), 16));
-  ASSERT_TRUE(reply);
-  EXPECT_EQ(reply->position, 0x1E0Au);
-  EXPECT_EQ(reply->flags, 0x0C);
-  const auto allOnes = StatusReplyBytes(0xFFFFFFFFu, 0);
-  EXPECT_EQ(DecodeStatusReply(std::span<const uint8_t, 16>(allOnes.data(), 16))->position, 4294967295u);
-  for (const auto& bad : {StatusReplyBytes(1537, 8, "QTRX"), StatusReplyBytes(1537, 8, "qtrX"),
-                          StatusReplyBytes(1537, 8, "qtrx", "INT"), StatusReplyBytes(1537, 8, "qtrx", "psg")})
-    EXPECT_FALSE(DecodeStatusReply(std::span<const uint8_t, 16>(bad.data(), 16)));
-}
-
-TEST(QueuedCommand, KeepsTheParameterInHostOrderUntilItBecomesItsFrame) {
-  const auto c = QueuedCommand::Make("MSP", 3610);
-  uint32_t hostOrder = 0;
-  std::memcpy(&hostOrder, reinterpret_cast<const char*>(&c) + 9, 4);
-  EXPECT_EQ(hostOrder, 3610u);
-  EXPECT_EQ(Bytes(c.ToFrame()), std::string("QTRX02MSP\x00\x00\x0E\x1A**\r", 16));
 }
 
 }  // namespace

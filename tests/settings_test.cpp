@@ -20,42 +20,20 @@ using test::ReadFile;
 using test::TempDir;
 using test::WriteFile;
 
-TEST(TextToInt, FollowsTheStoredNumberRules) {
-  const struct {
-    const char* text;
-    int32_t value;
-  } cases[] = {
-      {"735", 735},        {"  \t42", 42},      {"+7", 7},           {"-1", -1},
-      {"10mm", 10},        {"1.5", 1},          {"0x64", 0},         {"", 0},
-      {"mm10", 0},         {"-", 0},            {"+-3", 0},          {"99999999999", 2147483647},
-      {"-99999999999", -2147483648},            {"2147483648", 2147483647},
-      {"-2147483648", -2147483648},             {"00012", 12},
-  };
-  for (const auto& c : cases) EXPECT_EQ(TextToInt(c.text), c.value) << '"' << c.text << '"';
-}
-
-TEST(TextToDouble, ReadsWhatThePlatformsParserReadsInAnyLocale) {
-  const double inf = HUGE_VAL;
-  const std::string zeros(400, '0');
+// Integers and the C library's own text rules are held to strtoll by the numbers fuzzer.
+TEST(TextToDouble, ReadsPointDecimalsWhateverTheDesktopLanguage) {
   const struct {
     std::string text;
     double value;
   } cases[] = {
-      {"3.7", 3.7},   {" 0.049", 0.049}, {"1e1", 10.0},  {"1e", 1.0},     {"2.5e-1x", 0.25},
-      {".5", 0.5},    {"5.", 5.0},       {"-2", -2.0},   {"+2", 2.0},     {"1.2.3", 1.2},
-      {"abc", 0.0},   {"", 0.0},         {".", 0.0},     {"-.", 0.0},     {"1,5", 1.0},
-      {"1e-999", 0.0}, {"1e999", inf},   {"0x1A", 26.0}, {"0X1a.8p1", 53.0}, {"0x", 0.0},
-      {"INF", inf},   {"-infinity", -inf}, {"Infinit", inf},
-      // Range comes from digits and exponent together.
-      {"0." + zeros + "1", 0.0}, {"1" + zeros + "e-10", inf}, {"1" + zeros + "e-395", 1e5},
-      {std::string("7\0" "9", 3), 7.0},  // a C string ends at its NUL
+      {"3.7", 3.7},     {" 0.049", 0.049}, {"2.5e-1x", 0.25},         {"1.2.3", 1.2}, {"1,5", 1.0},
+      {"abc", 0.0},     {"", 0.0},         {"1e999", HUGE_VAL},       {"-infinity", -HUGE_VAL},
+      {"0x1A", 26.0},   {std::string("7\0" "9", 3), 7.0},  // a C string ends at its NUL
   };
   ASSERT_NE(std::setlocale(LC_NUMERIC, "de_DE.UTF-8"), nullptr);  // a decimal comma
   for (const auto& c : cases) EXPECT_DOUBLE_EQ(TextToDouble(c.text), c.value) << '"' << c.text << '"';
-  for (const char* nan : {"nan", "NAN(123abc)", "-nAn"}) EXPECT_TRUE(std::isnan(TextToDouble(nan))) << nan;
-  // Nor is a number written with a comma.
-  EXPECT_EQ(FormatFixed(3.7, 1), "3.7");
-  EXPECT_EQ(FormatFixed(14.0, 2), "14.00");
+  EXPECT_TRUE(std::isnan(TextToDouble("NAN(123abc)")));
+  EXPECT_EQ(FormatFixed(3.7, 1), "3.7");  // nor is a number written with a comma
   std::setlocale(LC_NUMERIC, "C");
 }
 
@@ -142,12 +120,9 @@ TEST_F(SettingsFileTest, MissingFileGivesDefaultsAndFirstWritesCreateItInOrder) 
   EXPECT_EQ(file.ReadSettingInt("settings", "Auto Connect", -5), -5);
   EXPECT_FALSE(std::filesystem::exists(path));
   EXPECT_TRUE(file.WriteSettingInt("settings", "Diaphragm Precision", 100));
-  EXPECT_TRUE(file.WriteSettingInt("settings", "Last Diaphragm Value", 735));
-  EXPECT_TRUE(file.WriteSettingInt("settings", "Auto Connect", 0));
+  EXPECT_TRUE(file.WriteSettingInts("settings", {{"Last Diaphragm Value", 735}, {"Auto Connect", 0}}));
   EXPECT_EQ(ReadFile(path), "[settings]\r\nDiaphragm Precision=100\r\nLast Diaphragm Value=735\r\nAuto Connect=0\r\n");
-}
-
-TEST_F(SettingsFileTest, EmptyValueReadsZeroAndLongValuesAreCut) {
+  // An empty value reads as zero; a long one is cut.
   WriteFile(path, "[settings]\r\nDiaphragm Precision=\r\nNote=" + std::string(5000, '7') + "\r\n");
   EXPECT_EQ(file.ReadSettingInt("settings", "Diaphragm Precision", 1), 0);
   EXPECT_EQ(file.ReadSettingText("settings", "Note", "").size(), kMaxSettingText);
@@ -258,15 +233,6 @@ TEST_F(SettingsFileTest, AnInstallThatCannotWriteBesideItselfKeepsSettingsPerUse
   EXPECT_EQ(ChooseSettingsPath("/usr/bin/irisdesk"), perUser.string());  // even for root
   EXPECT_EQ(ChooseSettingsPath((dir.path() / "irisdesk").string()), (dir.path() / "vrx330.ini").string());
   ::unsetenv("XDG_CONFIG_HOME");
-}
-
-TEST(SettingsPathBeside, IsTheExecutablesDirectory) {
-  const std::string d(5000, 'd');
-  for (const auto& [exe, ini] : std::vector<std::pair<std::string, std::string>>{
-           {"/opt/irisdesk/bin/irisdesk", "/opt/irisdesk/bin/vrx330.ini"}, {"/irisdesk", "/vrx330.ini"},
-           {"/opt/irisdesk/", "/opt/irisdesk/vrx330.ini"}, {"irisdesk", "vrx330.ini"}, {"", "vrx330.ini"},
-           {"/" + d + "/irisdesk", "/" + d + "/vrx330.ini"}})
-    EXPECT_EQ(SettingsPathBeside(exe), ini);
 }
 
 }  // namespace

@@ -8,20 +8,18 @@
 
 namespace irisdesk::test {
 
+inline constexpr int kOperatingControls[] = {IDC_PRECISION_1MM, IDC_PRECISION_01MM, IDC_PRECISION_001MM,
+                                             IDC_NEW_VALUE, IDC_SET_STOP, IDC_DIAPHRAGM_SLIDER};
+
 class FakeWindow final : public WindowOps {
  public:
   FakeWindow() {
     texts[IDC_CONNECT] = "Connect";
     texts[IDC_SET_STOP] = "Set";
-    for (int id : {IDC_PRECISION_1MM, IDC_PRECISION_01MM, IDC_PRECISION_001MM, IDC_NEW_VALUE, IDC_SET_STOP,
-                   IDC_DIAPHRAGM_SLIDER})
-      enabled[id] = false;
+    for (int id : kOperatingControls) enabled[id] = false;
   }
 
-  void SetItemText(int id, const std::string& text) override {
-    texts[id] = text;
-    ++textSets[id];
-  }
+  void SetItemText(int id, const std::string& text) override { texts[id] = text; }
   void EnableItem(int id, bool on) override { enabled[id] = on; }
   void SetCheck(int id, int checked) override { checks[id] = checked; }
   void SetSliderRange(int maximum) override { sliderMax = maximum; }
@@ -36,7 +34,7 @@ class FakeWindow final : public WindowOps {
     selection = (index >= 0 && index < static_cast<int>(list.size())) ? index : -1;
   }
   void SetTitle(const std::string& text) override { title = text; }
-  void SetIcons() override { iconsSet = true; }
+  void SetIcons() override {}
 
   std::string GetItemText(int id) const override {
     if (id == IDC_PORT_LIST) return selection >= 0 ? list[static_cast<size_t>(selection)] : std::string();
@@ -52,9 +50,16 @@ class FakeWindow final : public WindowOps {
     return it == enabled.end() ? true : it->second;
   }
   std::string Text(int id) const { return GetItemText(id); }
+  // The window at a glance: "status|Connect button|current size|usable controls", where
+  // "list" is the port list and "ops" every operating control.
+  std::string Shown() const {
+    bool ops = true;
+    for (int id : kOperatingControls) ops = ops && IsEnabled(id);
+    return Text(IDC_STATUS_LINE) + "|" + Text(IDC_CONNECT) + "|" + Text(IDC_CURRENT_VALUE) + "|" +
+           (IsEnabled(IDC_PORT_LIST) ? "list" : "") + (ops ? "ops" : "");
+  }
 
   std::map<int, std::string> texts;
-  std::map<int, int> textSets;
   std::map<int, bool> enabled;
   std::map<int, int> checks;
   int sliderMax = 0;
@@ -63,7 +68,6 @@ class FakeWindow final : public WindowOps {
   std::vector<std::string> list;
   int selection = -1;
   std::string title;
-  bool iconsSet = false;
 };
 
 }  // namespace irisdesk::test

@@ -55,9 +55,12 @@ struct PanelHarness {
   std::filesystem::path iniFile() const { return dir.path() / "vrx330.ini"; }
   void WriteIni(const std::string& text) { WriteFile(iniFile(), text); }
 
-  CIrisDeskDlg& Start(Bridge& bridge, Clock& clock = RealClock()) {
+  // A panel (again) in a fresh window; without a worker the test plays it with RunOnePoll.
+  CIrisDeskDlg& Start(Bridge& bridge, Clock& clock = RealClock(), bool startWorker = true) {
+    panel.reset();
+    window = FakeWindow();
     panel = std::make_unique<CIrisDeskDlg>(
-        window, PanelEnvironment{bridge, (dir.path() / "irisdesk").string(), {}, clock});
+        window, PanelEnvironment{bridge, (dir.path() / "irisdesk").string(), {}, clock, startWorker});
     panel->OnInitDialog();
     return *panel;
   }

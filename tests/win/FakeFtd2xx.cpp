@@ -4,42 +4,41 @@
 // IRISDESK_D2XX_DOUBLE, read at each call, may hold "fail-open" and "unplugged".
 #include <windows.h>
 
+#include <cstddef>
 #include <cstring>
-#include <string>
-#include <vector>
 
+#include "link/D2xxBridge.h"
 #include "link/SimulatedBridge.h"
 
 namespace {
 
-using irisdesk::FT_STATUS;
+constexpr char kDescription[] = "VRX-330 Pr\374fstand";  // the u-umlaut in Windows-1252
 
-constexpr char kDescription[] =
-    "VRX-330 Pr\xFC"
-    "fstand";
-
-struct Node {  // the library's record, declared here on its own to catch layout slips
-  ULONG Flags, Type, ID;
-  DWORD LocId;
-  char SerialNumber[16];
-  char Description[64];
-  void* ftHandle;
-};
-
-irisdesk::SimulatedBridge& Simulator() {
-  static irisdesk::SimulatedBridge bridge;
-  return bridge;
-}
+// The library's record, pinned here by its own figures (x64) so a slip in the
+// bridge's declaration shows.
+using Node = irisdesk::D2xxBridge::DeviceNode;
+static_assert(offsetof(Node, SerialNumber) == 16 && offsetof(Node, Description) == 32 &&
+              offsetof(Node, ftHandle) == 96 && sizeof(Node) == 104);
 
 bool Told(const char* what) {
-  char value[256] = {};
-  const DWORD n = GetEnvironmentVariableA("IRISDESK_D2XX_DOUBLE", value, sizeof value);
-  return n > 0 && n < sizeof value && std::strstr(value, what);
+  char value[64] = {};
+  GetEnvironmentVariableA("IRISDESK_D2XX_DOUBLE", value, sizeof value - 1);
+  return std::strstr(value, what) != nullptr;
 }
 
 irisdesk::SimulatedBridge& Bridge() {
-  Simulator().SetPlugged(!Told("unplugged"));
-  return Simulator();
+  static irisdesk::SimulatedBridge simulator;
+  simulator.SetPlugged(!Told("unplugged"));
+  return simulator;
+}
+
+// The library counts in DWORD, the simulator in uint32_t: copied back, never aliased.
+template <typename Call>
+ULONG Counted(DWORD* count, Call call) {
+  uint32_t n = 0;
+  const ULONG status = call(&n);
+  *count = n;
+  return status;
 }
 
 }  // namespace
@@ -47,29 +46,19 @@ irisdesk::SimulatedBridge& Bridge() {
 extern "C" {
 
 ULONG WINAPI FT_CreateDeviceInfoList(DWORD* count) {
-  uint32_t n = 0;
-  const FT_STATUS status = Bridge().FT_CreateDeviceInfoList(&n);
-  *count = n;
-  return status;
+  return Counted(count, [](uint32_t* n) { return Bridge().FT_CreateDeviceInfoList(n); });
 }
 
+// Like the library, fills as many records as it counts, whatever room it was given.
 ULONG WINAPI FT_GetDeviceInfoList(Node* list, DWORD* count) {
-  uint32_t n = *count;
-  std::vector<irisdesk::FT_DEVICE_LIST_INFO_NODE> records(n);
-  const FT_STATUS status = Bridge().FT_GetDeviceInfoList(records.data(), &n);
-  for (uint32_t i = 0; i < n; ++i) {
-    list[i] = Node{};
-    std::strcpy(list[i].Description, kDescription);
-  }
-  *count = n;
+  const ULONG status = FT_CreateDeviceInfoList(count);
+  for (DWORD i = 0; i < *count; ++i) std::strcpy((list[i] = Node{}).Description, kDescription);
   return status;
 }
 
 ULONG WINAPI FT_OpenEx(void* arg, DWORD flags, void** handle) {
-  *handle = nullptr;
   if (Told("fail-open")) return irisdesk::FT_DEVICE_NOT_OPENED;
-  if (flags != irisdesk::FT_OPEN_BY_DESCRIPTION ||
-      std::strcmp(static_cast<const char*>(arg), kDescription) != 0)
+  if (flags != irisdesk::FT_OPEN_BY_DESCRIPTION || std::strcmp(static_cast<const char*>(arg), kDescription))
     return irisdesk::FT_DEVICE_NOT_FOUND;
   return Bridge().FT_OpenEx(irisdesk::kSimulatorDescription, flags, handle);
 }
@@ -79,28 +68,16 @@ ULONG WINAPI FT_SetDataCharacteristics(void* h, UCHAR bits, UCHAR stop, UCHAR pa
   return Bridge().FT_SetDataCharacteristics(h, bits, stop, parity);
 }
 ULONG WINAPI FT_Purge(void* h, ULONG mask) { return Bridge().FT_Purge(h, mask); }
+ULONG WINAPI FT_Close(void* h) { return Bridge().FT_Close(h); }
 
 ULONG WINAPI FT_Write(void* h, void* buffer, DWORD size, DWORD* written) {
-  uint32_t n = 0;
-  const FT_STATUS status = Bridge().FT_Write(h, buffer, size, &n);
-  *written = n;
-  return status;
+  return Counted(written, [&](uint32_t* n) { return Bridge().FT_Write(h, buffer, size, n); });
 }
-
 ULONG WINAPI FT_GetQueueStatus(void* h, DWORD* waiting) {
-  uint32_t n = 0;
-  const FT_STATUS status = Bridge().FT_GetQueueStatus(h, &n);
-  *waiting = n;
-  return status;
+  return Counted(waiting, [&](uint32_t* n) { return Bridge().FT_GetQueueStatus(h, n); });
 }
-
 ULONG WINAPI FT_Read(void* h, void* buffer, DWORD size, DWORD* read) {
-  uint32_t n = 0;
-  const FT_STATUS status = Bridge().FT_Read(h, buffer, size, &n);
-  *read = n;
-  return status;
+  return Counted(read, [&](uint32_t* n) { return Bridge().FT_Read(h, buffer, size, n); });
 }
-
-ULONG WINAPI FT_Close(void* h) { return Bridge().FT_Close(h); }
 
 }  // extern "C"

@@ -4,20 +4,17 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <string>
 
 int wmain(int argc, wchar_t** argv) {
-  const wchar_t* title = argc > 1 ? argv[1] : L"Kavro VRX-330 Control v1.0";
-  const HWND window = FindWindowW(L"#32770", title);
+  const HWND window = FindWindowW(L"#32770", argc > 1 ? argv[1] : L"Kavro VRX-330 Control v1.0");
   if (!window) return 1;
   for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
     wchar_t text[256] = {};
     SendMessageTimeoutW(child, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000,
                         nullptr);
+    for (wchar_t& c : text) c = c == L'\r' || c == L'\n' ? L' ' : c;  // one line per control
     char utf8[1024] = {};
     WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, nullptr, nullptr);
-    for (char* c = utf8; *c; ++c)
-      if (*c == '\r' || *c == '\n') *c = ' ';
     RECT r{};
     GetWindowRect(child, &r);
     std::printf("%d %d %ld %ld %ld %ld %s\n", GetDlgCtrlID(child), IsWindowEnabled(child) ? 1 : 0, r.left,
