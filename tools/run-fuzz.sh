@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 mkdir -p build-fuzz/artifacts
 # Short inputs keep runs cheap: 64 bytes hold a reply, seven misses and the recovery, or
 # a long burst of keys; 128 hold a settings file with its section and two of the keys.
-for target in reply:64 ini:128 numbers:128 entry:64; do
+for target in reply:64 ini:128 entry:64; do
   t=${target%:*} max_len=${target#*:}
   corpus=build-fuzz/corpus-$t
   rm -rf "$corpus" && mkdir -p "$corpus" && cp fuzz/corpus/$t/* "$corpus/"
