@@ -33,29 +33,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       case 2: {  // a keystroke, then its release
         const char ch = typed[(b / 6) % (sizeof typed - 1)];
         if (panel.OnEntryChar(static_cast<unsigned char>(ch))) {
-          if (ch == '\b') {
-            if (!text.empty()) text.pop_back();
-          } else {
-            text.push_back(ch);
-          }
+          if (ch != '\b') text.push_back(ch);
+          else if (!text.empty()) text.pop_back();
           panel.OnEntryChanged();
         }
         panel.OnEntryKeyUp();
-        if (TextToDouble(window.texts[IDC_NEW_VALUE]) > 14.0 && panel.precision() != 0) std::abort();
+        if (TextToDouble(window.texts[IDC_NEW_VALUE]) > 14.0) std::abort();
         break;
       }
       case 3:  // pasted text, unfiltered until the next release
         text = std::string(reinterpret_cast<const char*>(data + i), std::min<size_t>(size - i, b % 8));
         panel.OnEntryChanged();
         break;
-      case 4:
-        panel.SelectPrecision(std::array<uint8_t, 3>{1, 10, 100}[b % 3]);
-        break;
+      case 4: panel.SelectPrecision(std::array<uint8_t, 3>{1, 10, 100}[b % 3]); break;
       default:
         window.DragSlider(b);
         panel.OnSliderScroll(IDC_DIAPHRAGM_SLIDER);
         if (panel.sliderPosition() != window.sliderPos) std::abort();
-        break;
     }
     if (panel.sliderPosition() < 0) std::abort();
     const double shown = TextToDouble(window.texts[IDC_NEW_VALUE]);

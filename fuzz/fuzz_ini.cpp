@@ -1,6 +1,9 @@
 // Any bytes as the settings text, in memory: writing the three keys and reading them
-// back gives the values written, and every line that cannot hold a key survives byte
-// for byte and in order. (The file around it is tested by the settings tests.)
+// back gives the values written, every line that cannot hold a key survives byte for
+// byte and in order, and the text as a stored number reads as strtoll reads it,
+// saturated to 32 bits. (The file around it is tested by the settings tests.)
+#include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -30,6 +33,9 @@ std::vector<std::string_view> Lines(std::string_view text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string original(reinterpret_cast<const char*>(data), size);
+  const long long wide = std::strtoll(original.c_str(), nullptr, 10);
+  if (TextToInt(original.c_str()) != static_cast<int32_t>(std::clamp<long long>(wide, INT32_MIN, INT32_MAX)))
+    std::abort();
   int32_t values[3] = {static_cast<int32_t>(size * 2654435761u), -static_cast<int32_t>(size), 1};
   if (size >= 4) std::memcpy(&values[0], data, 4);
   const char* keys[3] = {kKeyPrecision, kKeyLastValue, kKeyAutoConnect};

@@ -30,14 +30,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   while (at + 2 <= size) {
     const size_t length = std::min<size_t>(data[at] % 65, size - at - 2);
     const auto delay = std::chrono::milliseconds(data[at + 1]);
-    std::vector<uint8_t> bytes(data + at + 2, data + at + 2 + length);
+    const uint8_t* bytes = data + at + 2;
     at += 2 + length;
-    bridge.onStatusRequest = [&] {
-      // Split the offer in two pieces, the second 40 ms after the first.
-      const size_t half = bytes.size() / 2;
-      return std::vector<test::Arrival>{{delay, {bytes.begin(), bytes.begin() + static_cast<long>(half)}},
-                                        {delay + std::chrono::milliseconds(40), {bytes.begin() + static_cast<long>(half), bytes.end()}}};
-    };
+    // The offer in two pieces, the second 40 ms after the first.
+    const std::vector<test::Arrival> offer{{delay, {bytes, bytes + length / 2}},
+                                           {delay + std::chrono::milliseconds(40), {bytes + length / 2, bytes + length}}};
+    bridge.onStatusRequest = [&] { return offer; };
     clock.Advance(kPollInterval);
     if ((data[at - 1] & 0x0F) == 0x0F) panel.OnSetStop();
     panel.RunOnePoll();

@@ -57,7 +57,8 @@ TEST_F(PanelTest, ShutDownSavesTheThreeSettingsAndKeepsOtherLines) {
   h.WriteIni("[view]\r\nZoom=2\r\n[settings]\r\n; operator notes\r\nAuto Connect=2\r\n");
   auto& p = h.Start(bridge);
   p.SelectPrecision(100);
-  h.Drag(735);
+  h.window.DragSlider(735);
+  p.OnSliderScroll(IDC_DIAPHRAGM_SLIDER);
   EXPECT_EQ(h.window.checks[IDC_AUTOCONNECT], 1);  // any non-zero value shows checked...
   p.OnAutoConnectClicked();                       // ...so a click stores what it then shows
   EXPECT_EQ(p.autoConnect(), 0);

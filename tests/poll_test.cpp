@@ -70,7 +70,6 @@ TEST_F(PollTest, SeventhMissInARowSaysNoFeedbackAndMissesCarryOverToTheNextLink)
   for (int i = 0; i < 6; ++i) Poll();
   Answer(860, StatusInitialised);  // a reply after six misses starts the count again
   Poll();
-  EXPECT_EQ(p->missedReplies(), 0);
   Silence();
   for (int i = 0; i < 4; ++i) Poll();
   p->ToggleConnection();
@@ -79,7 +78,6 @@ TEST_F(PollTest, SeventhMissInARowSaysNoFeedbackAndMissesCarryOverToTheNextLink)
   EXPECT_EQ(h.window.Text(IDC_STATUS_LINE), "VRX-330 Controller Not Connected.");
   Poll();
   EXPECT_EQ(Shown(), "VRX-330 Controller Connected. No Feedback.|Disconnect||");
-  EXPECT_EQ(p->missedReplies(), 0);
   EXPECT_EQ(Strings(bridge.log.end() - 2, bridge.log.end()), (Strings{"Purge 1", "Purge 2"}));
 }
 
@@ -127,7 +125,6 @@ TEST_F(PollTest, AnUnhomedControllerIsInitialisedThenMovedWithinTheTravel) {
       {"Last Diaphragm Value=0", nullptr}};
   for (const auto& [stored, move] : cases) {
     Restart(std::string("[settings]\r\nAuto Connect=1\r\n") + stored + "\r\n");
-    ASSERT_TRUE(p->linked());
     bridge.log.clear();
     for (int flags : {0x00, StatusMoving | StatusInitialising, int{StatusInitialised}, int{StatusInitialised}}) {
       Answer(860, static_cast<uint8_t>(flags));
@@ -219,7 +216,6 @@ TEST_F(PollTest, ALostDeviceEndsTheLinkVisiblyAndConnectFindsItAgain) {
     bridge.devices = remaining;
     bridge.log.clear();
     EXPECT_FALSE(Poll());
-    EXPECT_FALSE(p->linked());
     EXPECT_TRUE(p->commandQueue().Empty());
     EXPECT_EQ(Shown(), shown);
     EXPECT_EQ(h.window.list, remaining);

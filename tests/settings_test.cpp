@@ -23,7 +23,7 @@ using test::TempDir;
 using test::WriteFile;
 
 // The rest of the number syntax is the C library's; integers are held to strtoll by the
-// numbers fuzzer.
+// settings-text fuzzer.
 TEST(TextToDouble, ReadsAndWritesAPointWhateverTheDesktopLanguage) {
   ASSERT_NE(std::setlocale(LC_NUMERIC, "de_DE.UTF-8"), nullptr);  // a decimal comma
   EXPECT_DOUBLE_EQ(TextToDouble(" 3.7"), 3.7);

@@ -6,7 +6,7 @@
 #include <functional>
 #include <memory>
 #include <random>
-#include <sstream>
+#include <iterator>
 #include <string>
 #include <thread>
 
@@ -38,9 +38,7 @@ class TempDir {
 
 inline std::string ReadFile(const std::filesystem::path& p) {
   std::ifstream in(p, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 inline void WriteFile(const std::filesystem::path& p, const std::string& bytes) {
@@ -69,10 +67,6 @@ struct PanelHarness {
   void Type(const std::string& text) {
     window.texts[IDC_NEW_VALUE] = text;
     panel->OnEntryChanged();
-  }
-  void Drag(int position) {
-    window.DragSlider(position);
-    panel->OnSliderScroll(IDC_DIAPHRAGM_SLIDER);
   }
 
   // Plays the window's thread: applies the worker's changes until `done` holds.
