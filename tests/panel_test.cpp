@@ -27,7 +27,6 @@ TEST_F(PanelTest, StartsFromTheStoredSettingsOrTheDefaults) {
       {"10", 37, 10, IDC_PRECISION_01MM, "3.7"},
       // Any other precision reads as whole millimetres, the position as stored.
       {"266", 37, 1, IDC_PRECISION_1MM, "37"},
-      {"5", 20, 1, IDC_PRECISION_1MM, "20"},
       {"-1", 20, 1, IDC_PRECISION_1MM, "20"},
       {"", 9, 1, IDC_PRECISION_1MM, "9"},
       // A position beyond the range is kept as it is until something limits it.
