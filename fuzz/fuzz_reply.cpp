@@ -33,8 +33,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t* bytes = data + at + 2;
     at += 2 + length;
     // The offer in two pieces, the second 40 ms after the first.
-    const std::vector<test::Arrival> offer{{delay, {bytes, bytes + length / 2}},
-                                           {delay + std::chrono::milliseconds(40), {bytes + length / 2, bytes + length}}};
+    const std::vector<test::Arrival> offer{
+        {delay, {bytes, bytes + length / 2}},
+        {delay + std::chrono::milliseconds(40), {bytes + length / 2, bytes + length}}};
     bridge.onStatusRequest = [&] { return offer; };
     clock.Advance(kPollInterval);
     if ((data[at - 1] & 0x0F) == 0x0F) panel.OnSetStop();

@@ -105,13 +105,13 @@ TEST_F(GuiTest, FreshPanelThenAWholeSessionOnTheSimulatedController) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     EXPECT_EQ(qobject_cast<QRadioButton*>(QApplication::focusWidget()), nullptr) << "tab " << i;
   }
-  // Typing moves the slider, rounding, and never has the slider write back.
+  // Typing moves the slider, rounding up from .49 of a step, and never has the slider write back.
   auto* slider = qobject_cast<QSlider*>(Get(IDC_DIAPHRAGM_SLIDER));
   const std::tuple<int, const char*, const char*, int> typed[] = {  // precision, keys, entry, slider
       {IDC_PRECISION_01MM, "1.2.3", "1.23", 12},  {IDC_PRECISION_1MM, "1.5", "14", 14},
       {IDC_PRECISION_01MM, "15", "14.0", 140},    {IDC_PRECISION_001MM, "15", "14.00", 1400},
       {IDC_PRECISION_1MM, "14", "14", 14},        {IDC_PRECISION_01MM, "-3a .4", "3.4", 34},
-      {IDC_PRECISION_01MM, "2.35", "2.35", 24},   {IDC_PRECISION_01MM, "3.14159", "3.14159", 31},
+      {IDC_PRECISION_01MM, "2.349", "2.349", 24},   {IDC_PRECISION_01MM, "3.14159", "3.14159", 31},
   };
   for (const auto& [precisionId, keys, entry, position] : typed) {
     SCOPED_TRACE(keys);

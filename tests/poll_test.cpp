@@ -81,36 +81,32 @@ TEST_F(PollTest, SeventhMissInARowSaysNoFeedbackAndMissesCarryOverToTheNextLink)
   EXPECT_EQ(Strings(bridge.log.end() - 2, bridge.log.end()), (Strings{"Purge 1", "Purge 2"}));
 }
 
-TEST_F(PollTest, OnlyExactlySixteenBytesWithinTwoHundredMillisecondsAreAReply) {
+TEST_F(PollTest, OnlySixteenWellFormedBytesWithinTwoHundredMillisecondsAreBelieved) {
   Connect();
-  auto reply = StatusReplyBytes(860, 8);
-  auto longer = reply;
+  const auto reply = StatusReplyBytes(860, StatusInitialised);  // shows 0.00
+  const auto other = StatusReplyBytes(1537, 0);                // would show 1.23 and ask for an initialise
+  auto longer = other;
   longer.resize(20, '*');
-  const std::tuple<std::vector<uint8_t>, Duration, bool> cases[] = {
-      {reply, 199ms, true},  {reply, 200ms, true},
-      {reply, 201ms, false}, {reply, 250ms, false},  // late: a miss, purged before the next request
-      {{reply.begin(), reply.begin() + 10}, 5ms, false}, {longer, 5ms, false},
-      {reply, 17ms, true}};
-  for (const auto& [bytes, after, counted] : cases) {
-    Offer(bytes, after);
+  std::vector<uint8_t> stray{'*', '*', '\r'};  // then the reply's first 13: sixteen bytes, garbled
+  stray.insert(stray.end(), other.begin(), other.begin() + 13);
+  // What arrives and when, and the size then shown (none: a miss). Nothing of `other` may
+  // be believed; sixteen bytes are an answer, "Connected." again, even when garbled.
+  const std::tuple<std::vector<uint8_t>, Duration, const char*> cases[] = {
+      {reply, 199ms, "0.00"}, {reply, 200ms, "0.00"},
+      {other, 201ms, nullptr}, {other, 250ms, nullptr},  // late: purged before the next request
+      {{other.begin(), other.begin() + 10}, 5ms, nullptr}, {longer, 5ms, nullptr},
+      {stray, 5ms, ""},
+      {StatusReplyBytes(1537, 0, "QTRX"), 5ms, ""},
+      {StatusReplyBytes(1537, 0, "qtrx", "STP"), 5ms, ""}};
+  for (const auto& [bytes, after, shown] : cases) {
+    p->SetLinkState(LinkNoFeedback);
     const int before = p->missedReplies();
+    Offer(bytes, after);
     Poll();
-    EXPECT_EQ(p->missedReplies(), counted ? 0 : before + 1) << after.count() << " us, " << bytes.size();
-  }
-  EXPECT_EQ(h.window.Text(IDC_CURRENT_VALUE), "0.00");
-}
-
-TEST_F(PollTest, GarbledRepliesAreDroppedAfterConnected) {
-  Connect();
-  auto reply = StatusReplyBytes(1537, 0);
-  // Three stray bytes then the reply's first 13: exactly 16 wait for a moment.
-  std::vector<uint8_t> stray{'*', '*', '\r'};
-  stray.insert(stray.end(), reply.begin(), reply.begin() + 13);
-  for (const auto& bytes : {stray, StatusReplyBytes(1537, 0, "QTRX"), StatusReplyBytes(1537, 0, "qtrx", "STP")}) {
-    h.panel->SetLinkState(LinkNoFeedback);
-    Offer(bytes, 5ms);
-    Poll();
-    EXPECT_EQ(Shown(), "VRX-330 Controller Connected.|Disconnect||ops");
+    EXPECT_EQ(p->missedReplies(), shown ? 0 : before + 1) << after.count() << " us, " << bytes.size();
+    if (shown) {
+      EXPECT_EQ(Shown(), std::string("VRX-330 Controller Connected.|Disconnect|") + shown + "|ops") << bytes.size();
+    }
     EXPECT_TRUE(p->commandQueue().Empty()) << "flags of a dropped reply were acted on";
   }
 }
@@ -125,7 +121,7 @@ TEST_F(PollTest, AnUnhomedControllerIsInitialisedThenMovedWithinTheTravel) {
       {"Last Diaphragm Value=0", nullptr}};
   for (const auto& [stored, move] : cases) {
     Restart(std::string("[settings]\r\nAuto Connect=1\r\n") + stored + "\r\n");
-    bridge.log.clear();
+    bridge.written.clear();
     for (int flags : {0x00, StatusMoving | StatusInitialising, int{StatusInitialised}, int{StatusInitialised}}) {
       Answer(860, static_cast<uint8_t>(flags));
       Poll();
@@ -133,7 +129,7 @@ TEST_F(PollTest, AnUnhomedControllerIsInitialisedThenMovedWithinTheTravel) {
     Strings expected{"QTRX02PSG 0", "QTRX02INT 0", "QTRX02PSG 0", "QTRX02PSG 0"};
     if (move) expected.push_back(move);
     expected.push_back("QTRX02PSG 0");
-    EXPECT_EQ(bridge.Written(), expected) << stored;
+    EXPECT_EQ(bridge.written, expected) << stored;
   }
   // Only an idle, unhomed controller is initialised; a move still waiting goes first.
   const std::tuple<int, uint8_t, const char*> replies[] = {
@@ -185,16 +181,15 @@ TEST_F(PollTest, QueuedCommandsLeaveTwentyMillisecondsApartAndABacklogIsBounded)
   p->OnSetStop();
   Answer(860, StatusInitialised);
   Poll();
-  EXPECT_EQ(bridge.Written(), (Strings{"QTRX02MSP 3610", "QTRX02MSP 4710", "QTRX02PSG 0"}));
+  EXPECT_EQ(bridge.written, (Strings{"QTRX02MSP 3610", "QTRX02MSP 4710", "QTRX02PSG 0"}));
   EXPECT_EQ(bridge.writtenAt[1] - bridge.writtenAt[0], 20ms);
   EXPECT_EQ(bridge.writtenAt[2] - bridge.writtenAt[1], 20ms);
   for (int waiting : {51, 52}) {  // 51 all go out; of 52 only the oldest
-    bridge.log.clear();
+    bridge.written.clear();
     for (int i = 0; i < waiting; ++i) p->commandQueue().PushFront(QueuedCommand::Make("MSP", 1000 + i));
     p->DrainCommandQueue();
-    const Strings sent = bridge.Written();
-    ASSERT_EQ(sent.size(), waiting == 51 ? 51u : 1u) << waiting;
-    EXPECT_EQ(sent.back(), waiting == 51 ? "QTRX02MSP 1050" : "QTRX02MSP 1000");
+    ASSERT_EQ(bridge.written.size(), waiting == 51 ? 51u : 1u) << waiting;
+    EXPECT_EQ(bridge.written.back(), waiting == 51 ? "QTRX02MSP 1050" : "QTRX02MSP 1000");
     EXPECT_TRUE(p->commandQueue().Empty());
   }
 }
@@ -253,9 +248,6 @@ TEST_F(PollTest, ThePickedControllerStaysPickedWhenTheListIsOpened) {
   bridge.devices.clear();
   EXPECT_EQ(p->EnumerateControllers(), 0u);
   EXPECT_EQ(h.window.Text(IDC_STATUS_LINE), "VRX-330 Controller Not Found.");
-  h.window.texts[IDC_CURRENT_VALUE] = "1.00";
-  EXPECT_EQ(p->EnumerateControllers(), 0u);
-  EXPECT_EQ(h.window.Text(IDC_CURRENT_VALUE), "1.00");  // already Not Found: nothing cleared again
 }
 
 // The real worker thread on a held clock: nothing happens by time unless the test
@@ -285,9 +277,8 @@ TEST(LinkWorkerTest, ClicksReachTheLineAtOnceAndEveryEndOfALinkIsShown) {
   h.Type("7");
   p.OnSetStop();          // waits out the spacing after the stop...
   p.ToggleConnection();   // ...and is dropped with its link
-  EXPECT_EQ(bridge.Written(), (Strings{"QTRX02MSP 3610", "QTRX02STP 0"}));
+  EXPECT_EQ(bridge.written, (Strings{"QTRX02MSP 3610", "QTRX02STP 0"}));
   EXPECT_GE(bridge.writtenAt[1] - bridge.writtenAt[0], kCommandSpacing);  // still 20 ms apart
-  EXPECT_TRUE(p.commandQueue().Empty());
 
   // A poll that throws ends the link as visibly as an unplug; Connect brings it back.
   bridge.onStatusRequest = [] { return std::vector<Arrival>{{17ms, StatusReplyBytes(860, StatusInitialised)}}; };

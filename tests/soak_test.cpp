@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <random>
 #include <thread>
 
@@ -37,56 +38,49 @@ TEST(Soak, RandomOperatorAndLineFaults) {
   struct {
     int faults = 0, connects = 0, disconnects = 0, sets = 0, stops = 0, unplugs = 0;
   } n;
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (std::chrono::steady_clock::now() < end) {
-    p.ApplyWorkerUpdates();
-    const auto clickable = [&](int id) { return h.window.IsEnabled(id); };
-    switch (rng() % 10) {
-      case 0:
-      case 1:
-        if (clickable(IDC_NEW_VALUE)) h.Type(std::to_string(rng() % 15) + "." + std::to_string(rng() % 100));
-        break;
-      case 2:
-        if (clickable(IDC_SET_STOP)) {
-          (h.window.Text(IDC_SET_STOP) == "Set" ? n.sets : n.stops)++;
-          p.OnSetStop();
-        }
-        break;
-      case 3:
-        if (clickable(IDC_PRECISION_1MM)) p.SelectPrecision(std::array<uint8_t, 3>{1, 10, 100}[rng() % 3]);
-        break;
-      case 4:
-        if (chance(30)) {
-          const bool connecting = h.window.Text(IDC_CONNECT) == "Connect";
-          p.ToggleConnection();
-          if (connecting) {
-            n.connects++;
-          } else {
-            n.disconnects++;
-            ASSERT_FALSE(p.workerRunning()) << "a worker outlived Disconnect";
-            ASSERT_FALSE(bridge.IsOpen());
-            ASSERT_EQ(h.window.Text(IDC_STATUS_LINE), "VRX-330 Controller Not Connected.");
-          }
-        }
-        break;
-      case 5: p.QueueInit(); break;
-      case 6:
-        if (chance(20)) {
-          n.faults++;
-          bridge.controller().SetFaults({.silent = chance(15), .lateReply = chance(15), .shortReply = chance(15),
-                                         .strayBytes = chance(15), .wrongHeader = chance(15),
-                                         .wrongCode = chance(15)});
-        }
-        break;
-      case 7:
-        if (chance(5)) {
-          n.unplugs += bridge.Plugged() ? 1 : 0;
-          bridge.SetPlugged(!bridge.Plugged());
-        }
-        break;
-      default:
+  // One of these each turn, picked at random: the operator's hands and the line's faults.
+  const std::function<void()> turns[] = {
+      [&] {
+        if (h.window.IsEnabled(IDC_NEW_VALUE)) h.Type(std::to_string(rng() % 15) + "." + std::to_string(rng() % 100));
+      },
+      [&] {
+        if (!h.window.IsEnabled(IDC_SET_STOP)) return;
+        (h.window.Text(IDC_SET_STOP) == "Set" ? n.sets : n.stops)++;
+        p.OnSetStop();
+      },
+      [&] {
+        if (h.window.IsEnabled(IDC_PRECISION_1MM)) p.SelectPrecision(std::array<uint8_t, 3>{1, 10, 100}[rng() % 3]);
+      },
+      [&] {
+        if (!chance(30)) return;
+        const bool connecting = h.window.Text(IDC_CONNECT) == "Connect";
+        p.ToggleConnection();
+        (connecting ? n.connects : n.disconnects)++;
+        if (connecting) return;
+        EXPECT_FALSE(p.workerRunning()) << "a worker outlived Disconnect";
+        EXPECT_FALSE(bridge.IsOpen());
+        EXPECT_EQ(h.window.Text(IDC_STATUS_LINE), "VRX-330 Controller Not Connected.");
+      },
+      [&] { p.QueueInit(); },
+      [&] {
+        if (!chance(20)) return;
+        n.faults++;
+        bridge.controller().SetFaults({.silent = chance(15), .lateReply = chance(15), .shortReply = chance(15),
+                                       .strayBytes = chance(15), .wrongHeader = chance(15), .wrongCode = chance(15)});
+      },
+      [&] {
+        if (!chance(5)) return;
+        n.unplugs += bridge.Plugged() ? 1 : 0;
+        bridge.SetPlugged(!bridge.Plugged());
+      },
+      [&] {
         if (chance(10)) p.OnAutoConnectClicked();
-    }
+      },
+  };
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (std::chrono::steady_clock::now() < end && !HasFailure()) {
+    p.ApplyWorkerUpdates();
+    turns[rng() % std::size(turns)]();
     ASSERT_LE(p.commandQueue().Size(), CommandQueue::kOverflowLimit + 10) << "the queue grew without bound";
     std::this_thread::sleep_for(std::chrono::milliseconds(rng() % 25));
   }

@@ -53,7 +53,8 @@ class FakeRoot {
     const path dir = root() / "proc" / std::to_string(pid);
     WriteAt(dir / "comm", name + "\n");
     std::filesystem::create_directories(dir / "fd");
-    for (size_t i = 0; i < open.size(); ++i) std::filesystem::create_symlink(open[i], dir / "fd" / std::to_string(i + 3));
+    for (size_t i = 0; i < open.size(); ++i)
+      std::filesystem::create_symlink(open[i], dir / "fd" / std::to_string(i + 3));
   }
 
   // `at` relative to the root, or an absolute path inside it.

@@ -33,7 +33,6 @@ class PtyController {
 
   const std::string& slavePath() const { return slavePath_; }
   SimulatedController& controller() { return controller_; }
-  bool ok() const { return master_ >= 0; }
 
   // Closes the master: the slave side sees a hang-up.
   void HangUp() {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "link/Bridge.h"
@@ -17,10 +18,8 @@
 
 namespace irisdesk::test {
 
-struct Arrival {
-  Duration after;  // from the write
-  std::vector<uint8_t> bytes;
-};
+// Bytes that arrive this long after the request.
+using Arrival = std::pair<Duration, std::vector<uint8_t>>;
 
 // A reply is laid out as a command is, with its own header and the flags after one '*'.
 inline std::vector<uint8_t> StatusReplyBytes(uint32_t position, uint8_t flags, std::string_view header = "qtrx",
@@ -43,16 +42,9 @@ class ScriptedBridge final : public Bridge {
   // What arrives after a status request; empty: nothing (a silent controller).
   std::function<std::vector<Arrival>()> onStatusRequest;
   bool logging = true;           // off where nothing reads it
-  std::vector<std::string> log;  // "Purge 1", "Write QTRX02MSP 3610", "Close", ...
+  std::vector<std::string> log;      // "Purge 1", "Write QTRX02MSP 3610", "Close", ...
+  std::vector<std::string> written;  // the frames alone: "QTRX02MSP 3610"
   std::vector<TimePoint> writtenAt;
-
-  // The frames written, as "QTRX02MSP 3610".
-  std::vector<std::string> Written() const {
-    std::vector<std::string> out;
-    for (const std::string& line : log)
-      if (line.rfind("Write ", 0) == 0) out.push_back(line.substr(6));
-    return out;
-  }
 
   FT_STATUS FT_CreateDeviceInfoList(uint32_t* count) override {
     *count = static_cast<uint32_t>(devices.size());
@@ -86,14 +78,16 @@ class ScriptedBridge final : public Bridge {
     if (throwOnWrite) throw std::runtime_error("bridge fault");
     if (writeStatus != FT_OK) return writeStatus;
     const auto* frame = static_cast<const uint8_t*>(buffer);
-    if (logging)  // built only when kept: it is most of a fuzzed poll's allocations
-      log.push_back("Write " + std::string(frame, frame + 9) + " " + std::to_string(ReadBigEndian32(frame + 9)));
+    if (logging) {  // built only when kept: it is most of a fuzzed poll's allocations
+      written.push_back(std::string(frame, frame + 9) + " " + std::to_string(ReadBigEndian32(frame + 9)));
+      log.push_back("Write " + written.back());
+    }
     const TimePoint now = clock_.Now();
     writtenAt.push_back(now);
     *done = size;
     if (std::memcmp(frame + 6, "PSG", 3) == 0 && onStatusRequest)
-      for (Arrival& a : onStatusRequest())
-        if (!a.bytes.empty()) incoming_.emplace_back(now + a.after, std::move(a.bytes));
+      for (auto& [after, bytes] : onStatusRequest())
+        if (!bytes.empty()) incoming_.emplace_back(now + after, std::move(bytes));
     return FT_OK;
   }
   FT_STATUS FT_GetQueueStatus(FT_HANDLE, uint32_t* waiting) override {

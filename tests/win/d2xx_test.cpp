@@ -62,11 +62,9 @@ TEST(Vrx330ctlExe, ExitStatusesWithoutTheLibraryWithTheStandInAndWithOneLackingA
   // Where vrx330ctl.exe runs, its arguments, its exit status, a part of its output, and
   // what the stand-in library is told.
   const std::tuple<const char*, std::string, int, std::string, const char*> cases[] = {
-      {"", "set 15", 2, "outside the travel of 0 to 14 mm", ""},
       {"", "list", 3, "no controller found", ""},
       {"", "doctor", 1, "PROBLEM  FTD2XX.DLL is not installed", ""},
       {"d2xx-double\\", "-d \"" + kStandIn + "\" set 2.5 --wait", 0, "size_mm=2.50\nmoving=no", ""},
-      {"d2xx-double\\", "-d other status", 3, "cannot open 'other': no such controller", ""},
       {"d2xx-double\\", "status", 3, "cannot open '" + kStandIn + "': the port could not", "fail-open"},
       {"d2xx-double\\", "doctor", 0, "ten calls\nOK       FTD2XX.DLL lists device 0: \"" + kStandIn, ""},
       {"d2xx-double\\", "doctor", 1, "PROBLEM  FTD2XX.DLL lists no device. Fix: plug", "unplugged"},
