@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <deque>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -71,7 +70,8 @@ class ScriptedBridge final : public Bridge {
   FT_STATUS FT_Purge(FT_HANDLE, uint32_t mask) override {
     Log("Purge " + std::to_string(mask));
     const TimePoint now = clock_.Now();
-    while ((mask & FT_PURGE_RX) && !incoming_.empty() && incoming_.front().first <= now) incoming_.pop_front();
+    while ((mask & FT_PURGE_RX) && !incoming_.empty() && incoming_.front().first <= now)
+      incoming_.erase(incoming_.begin());
     return FT_OK;
   }
   FT_STATUS FT_Write(FT_HANDLE, const void* buffer, uint32_t size, uint32_t* done) override {
@@ -83,7 +83,7 @@ class ScriptedBridge final : public Bridge {
       log.push_back("Write " + written.back());
     }
     const TimePoint now = clock_.Now();
-    writtenAt.push_back(now);
+    if (logging) writtenAt.push_back(now);
     *done = size;
     if (std::memcmp(frame + 6, "PSG", 3) == 0 && onStatusRequest)
       for (auto& [after, bytes] : onStatusRequest())
@@ -105,7 +105,7 @@ class ScriptedBridge final : public Bridge {
       const std::vector<uint8_t>& bytes = incoming_.front().second;
       std::memcpy(static_cast<uint8_t*>(buffer) + *read, bytes.data(), bytes.size());
       *read += static_cast<uint32_t>(bytes.size());
-      incoming_.pop_front();
+      incoming_.erase(incoming_.begin());
     }
     return FT_OK;
   }
@@ -127,7 +127,7 @@ class ScriptedBridge final : public Bridge {
     if (logging) log.push_back(std::move(line));
   }
   ManualClock& clock_;
-  std::deque<std::pair<TimePoint, std::vector<uint8_t>>> incoming_;
+  std::vector<std::pair<TimePoint, std::vector<uint8_t>>> incoming_;  // a few at most: no deque
 };
 
 }  // namespace irisdesk::test
