@@ -32,11 +32,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto delay = std::chrono::milliseconds(data[at + 1]);
     const uint8_t* bytes = data + at + 2;
     at += 2 + length;
-    // The offer in two pieces, the second 40 ms after the first.
-    const std::vector<test::Arrival> offer{
-        {delay, {bytes, bytes + length / 2}},
-        {delay + std::chrono::milliseconds(40), {bytes + length / 2, bytes + length}}};
-    bridge.onStatusRequest = [&] { return offer; };
+    // The offer in two pieces, the second 40 ms after the first (assigned in place: the
+    // allocations would otherwise be most of a run).
+    bridge.offer.resize(2);
+    bridge.offer[0].first = delay;
+    bridge.offer[0].second.assign(bytes, bytes + length / 2);
+    bridge.offer[1].first = delay + std::chrono::milliseconds(40);
+    bridge.offer[1].second.assign(bytes + length / 2, bytes + length);
     clock.Advance(kPollInterval);
     if ((data[at - 1] & 0x0F) == 0x0F) panel.OnSetStop();
     panel.RunOnePoll();

@@ -11,7 +11,6 @@
 namespace irisdesk {
 namespace {
 
-using test::Arrival;
 using test::StatusReplyBytes;
 using namespace std::chrono_literals;
 using Strings = std::vector<std::string>;
@@ -35,10 +34,10 @@ class PollTest : public ::testing::Test {
   }
   // What arrives after each status request: `bytes`, `after` the request.
   void Offer(std::vector<uint8_t> bytes, Duration after = 17ms) {
-    bridge.onStatusRequest = [=] { return std::vector<Arrival>{{after, bytes}}; };
+    bridge.offer = {{after, std::move(bytes)}};
   }
   void Answer(uint32_t position, uint8_t flags) { Offer(StatusReplyBytes(position, flags)); }
-  void Silence() { bridge.onStatusRequest = nullptr; }
+  void Silence() { bridge.offer.clear(); }
   // The worker's wait, then one poll.
   bool Poll() {
     clock.Advance(kPollInterval);
@@ -88,7 +87,8 @@ TEST_F(PollTest, OnlySixteenWellFormedBytesWithinTwoHundredMillisecondsAreBeliev
   auto longer = other;
   longer.resize(20, '*');
   std::vector<uint8_t> stray{'*', '*', '\r'};  // then the reply's first 13: sixteen bytes, garbled
-  stray.insert(stray.end(), other.begin(), other.begin() + 13);
+  stray.resize(kFrameSize);
+  std::copy(other.begin(), other.begin() + 13, stray.begin() + 3);
   // What arrives and when, and the size then shown (none: a miss). Nothing of `other` may
   // be believed; sixteen bytes are an answer, "Connected." again, even when garbled.
   const std::tuple<std::vector<uint8_t>, Duration, const char*> cases[] = {
@@ -281,7 +281,7 @@ TEST(LinkWorkerTest, ClicksReachTheLineAtOnceAndEveryEndOfALinkIsShown) {
   EXPECT_GE(bridge.writtenAt[1] - bridge.writtenAt[0], kCommandSpacing);  // still 20 ms apart
 
   // A poll that throws ends the link as visibly as an unplug; Connect brings it back.
-  bridge.onStatusRequest = [] { return std::vector<Arrival>{{17ms, StatusReplyBytes(860, StatusInitialised)}}; };
+  bridge.offer = {{17ms, StatusReplyBytes(860, StatusInitialised)}};
   for (const bool fault : {true, false}) {
     p.ToggleConnection();
     ASSERT_TRUE(stepUntil([&] { return h.window.Shown() == "VRX-330 Controller Connected.|Disconnect|0.00|ops"; }));

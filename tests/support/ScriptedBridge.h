@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <functional>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -38,8 +37,8 @@ class ScriptedBridge final : public Bridge {
   FT_STATUS openStatus = FT_OK;
   FT_STATUS writeStatus = FT_OK;
   std::atomic<bool> throwOnWrite{false};  // a fault the poll's guard must catch
-  // What arrives after a status request; empty: nothing (a silent controller).
-  std::function<std::vector<Arrival>()> onStatusRequest;
+  // What arrives after each status request; empty: nothing (a silent controller).
+  std::vector<Arrival> offer;
   bool logging = true;           // off where nothing reads it
   std::vector<std::string> log;      // "Purge 1", "Write QTRX02MSP 3610", "Close", ...
   std::vector<std::string> written;  // the frames alone: "QTRX02MSP 3610"
@@ -85,9 +84,9 @@ class ScriptedBridge final : public Bridge {
     const TimePoint now = clock_.Now();
     if (logging) writtenAt.push_back(now);
     *done = size;
-    if (std::memcmp(frame + 6, "PSG", 3) == 0 && onStatusRequest)
-      for (auto& [after, bytes] : onStatusRequest())
-        if (!bytes.empty()) incoming_.emplace_back(now + after, std::move(bytes));
+    if (std::memcmp(frame + 6, "PSG", 3) == 0)
+      for (const auto& [after, bytes] : offer)
+        if (!bytes.empty()) incoming_.emplace_back(now + after, bytes);
     return FT_OK;
   }
   FT_STATUS FT_GetQueueStatus(FT_HANDLE, uint32_t* waiting) override {
