@@ -7,10 +7,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "link/SimulatedBridge.h"
 #include "panel/IrisDeskDlg.h"
 #include "settings/NumberText.h"
 #include "support/PanelHarness.h"
+#include "support/ScriptedBridge.h"
 
 using namespace irisdesk;
 
@@ -18,10 +18,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // An empty folder of its own: no settings file is read, none is ever written.
   static const test::TempDir dir;
   static const std::string exe = (dir.path() / "irisdesk").string();
-  SimulatedBridge bridge;
-  bridge.SetPlugged(false);
+  ManualClock clock;
+  test::ScriptedBridge bridge(clock);  // lists nothing: no link, only the entry
+  bridge.devices.clear();
   test::FakeWindow window;
-  CIrisDeskDlg panel(window, PanelEnvironment{bridge, exe, {}});
+  CIrisDeskDlg panel(window, PanelEnvironment{bridge, exe, {}, clock, false});
   panel.OnInitDialog();
   static const char typed[] = "0123456789..-e\b ,+\x03\x16\x18\x1a";
   for (size_t i = 0; i < size; ++i) {
