@@ -41,7 +41,10 @@ struct Ctl {
   void Finish(pid_t pid, int status, const std::string& out, const std::string& err = "") {
     int s = 0;
     for (int i = 0; i < 3000 && ::waitpid(pid, &s, WNOHANG) == 0; ++i) ::usleep(10000);
-    if (::waitpid(pid, &s, WNOHANG) == 0) ::kill(pid, SIGKILL), ::waitpid(pid, &s, 0);
+    if (::waitpid(pid, &s, WNOHANG) == 0) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &s, 0);
+    }
     const int exit = WIFEXITED(s) ? WEXITSTATUS(s) : -1;
     const std::string o = test::ReadFile(Path(1)), e = test::ReadFile(Path(2));
     EXPECT_TRUE(exit == status && Contains(o, out) && Contains(e, err)) << "exited " << exit << "\n" << o << e;
@@ -112,7 +115,8 @@ TEST(Doctor, NamesEachProblemWithItsFixAndNoneOnASoundMachine) {
   using Problems = std::vector<std::pair<std::string, std::string>>;  // (parts of) problems and their fixes
   auto expect = [&](const Problems& want) {
     Problems got;
-    for (const auto& c : ctl::RunDoctor(tree.root().string(), user, 0)) if (!c.ok) got.push_back({c.text, c.fix});
+    for (const auto& c : ctl::RunDoctor(tree.root().string(), user, 0))
+      if (!c.ok) got.push_back({c.text, c.fix});
     bool same = got.size() == want.size();
     for (size_t i = 0; same && i < want.size(); ++i)
       same = Contains(got[i].first, want[i].first) && Contains(got[i].second, want[i].second);
