@@ -41,7 +41,8 @@ check-tsan: deps
 # Each libFuzzer target for FUZZ_SECONDS, from a copy of its seed corpus. AddressSanitizer
 # and the arithmetic checks of UndefinedBehaviorSanitizer: coverage instruments every
 # check's branch, and the pointer checks (null, alignment, object size, vptr) only repeat
-# what AddressSanitizer finds while halving the runs; check-asan keeps them all.
+# what AddressSanitizer finds while costing a third to a half of the runs; check-asan
+# keeps them all.
 FUZZ_SANITIZE = address,signed-integer-overflow,shift,float-cast-overflow,bounds,enum,bool,\
 integer-divide-by-zero,return,unreachable,vla-bound
 fuzz: deps

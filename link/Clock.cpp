@@ -93,7 +93,9 @@ StopEvent::Wait ManualClock::WaitForStopOrWake(StopEvent& stop, Duration timeout
   return Wait::TimedOut;
 }
 
-void ManualClock::Advance(Duration by) { now_ += std::chrono::duration_cast<TimePoint::duration>(by).count(); }
+void ManualClock::Advance(Duration by) {
+  now_ += std::chrono::duration_cast<TimePoint::duration>(by).count();
+}
 
 SteadyClock& RealClock() {
   static SteadyClock clock;

@@ -4,9 +4,9 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <random>
-#include <iterator>
 #include <string>
 #include <thread>
 
