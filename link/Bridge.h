@@ -19,6 +19,7 @@ inline constexpr FT_STATUS FT_OTHER_ERROR = 18;
 // Opaque device handle; nullptr means no device.
 using FT_HANDLE = void*;
 
+inline constexpr uint32_t FT_OPEN_BY_SERIAL_NUMBER = 1;
 inline constexpr uint32_t FT_OPEN_BY_DESCRIPTION = 2;
 inline constexpr uint32_t FT_PURGE_RX = 1;
 inline constexpr uint32_t FT_PURGE_TX = 2;

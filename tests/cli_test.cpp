@@ -58,7 +58,9 @@ struct Ctl {
 // One line per rule; a usage error of any kind exits 2, as the ones here do.
 TEST(Vrx330ctl, SimulatorCommandsUsageErrorsAndExitStatus) {
   Ctl ctl;
-  ctl.Expect({"--simulate", "list"}, 0, "VRX-330 Simulator\n");
+  ctl.Expect({"--simulate", "list"}, 0, "VRX-330 Simulator\t-\t-\n");
+  ctl.Expect({"--simulate", "--json", "list"}, 0,
+             R"({"controllers":[{"description":"VRX-330 Simulator","serial":null,"port":null}]})" "\n");
   ctl.Expect({"--simulate", "--json", "status"}, 0, R"({"device":"VRX-330 Simulator","link":"connected",)"
              R"("size_mm":3.89,"moving":false,"initialising":false,"initialised":false})" "\n");
   // Initialises first, as the panel does, then moves and reports where it stopped.
@@ -76,27 +78,52 @@ TEST(Vrx330ctl, SimulatorCommandsUsageErrorsAndExitStatus) {
   ctl.Expect({"--help"}, 0, "Exit status:");
 }
 
-// A controller on a pseudo-terminal, listed through a fake sysfs as an FTDI bridge:
-// watch holding the port until Ctrl+C, then the commands, then a silent controller.
-TEST(Vrx330ctl, PseudoTerminalControllerEndToEnd) {
-  test::PtyController far;
+// Two controllers of one model on pseudo-terminals, listed through a fake sysfs as FTDI
+// bridges told apart by serial number: a holder that takes no lock, watch holding the
+// first until Ctrl+C while the second stays reachable, the commands, a silent controller.
+TEST(Vrx330ctl, PseudoTerminalControllersEndToEnd) {
+  test::PtyController far, far2;
   test::FakeRoot tree;
-  tree.AddUsbDevice("1-1", "0403", "6001", "VRX-330 Pty");
-  tree.BindInterface("1-1", "ftdi_sio", "ttyUSB0");
+  const std::string dev0 = (tree.root() / "dev/ttyUSB0").string(), dev1 = (tree.root() / "dev/ttyUSB1").string();
+  tree.AddTty("ttyUSB0", "0403", "VRX-330 Pty", "FT1A");
+  tree.AddTty("ttyUSB1", "0403", "VRX-330 Pty", "FT2B");
   tree.LinkNode("ttyUSB0", far.slavePath());
+  tree.LinkNode("ttyUSB1", far2.slavePath());
   test::FakeRoot::Link(tree.root() / "proc", "/proc");
+  far.ReleaseSlave();  // only the programs under test hold the lines
+  far2.ReleaseSlave();
   Ctl ctl, other;
   ctl.prefix = other.prefix = {"--root", tree.root().string()};
 
+  ctl.Expect({"list"}, 0, "VRX-330 Pty\tFT1A\t" + dev0 + "\nVRX-330 Pty\tFT2B\t" + dev1 + "\n");
+  ctl.Expect({"--json", "list"}, 0, R"({"controllers":[{"description":"VRX-330 Pty","serial":"FT1A","port":")" + dev0 +
+                                        R"("},{"description":"VRX-330 Pty","serial":"FT2B","port":")" + dev1 + "\"}]}\n");
+  ctl.Expect({"-d", "VRX-330 Pty", "set", "5"}, 2, "",
+             "'VRX-330 Pty' names 2 controllers: serial FT1A at " + dev0 + ", serial FT2B at " + dev1);
+  EXPECT_TRUE(far.controller().ReceivedFrames().empty() && far2.controller().ReceivedFrames().empty());
+
+  // A program that holds the port without locking it would eat the replies.
+  posix_spawn_file_actions_t io;
+  posix_spawn_file_actions_init(&io);
+  posix_spawn_file_actions_addopen(&io, 0, dev0.c_str(), O_RDWR | O_NOCTTY, 0);
+  pid_t holder = -1;
+  char sleep[] = "sleep", seconds[] = "30";
+  char* holderArgs[] = {sleep, seconds, nullptr};
+  ASSERT_EQ(posix_spawnp(&holder, "sleep", &io, nullptr, holderArgs, environ), 0);
+  posix_spawn_file_actions_destroy(&io);
+  for (int i = 0; i < 500 && test::ReadFile("/proc/" + std::to_string(holder) + "/comm") != "sleep\n"; ++i) ::usleep(10000);
+  ctl.Expect({"status"}, 3, "", "port " + dev0 + " is held by process " + std::to_string(holder) + " (sleep)\n");
+  ::kill(holder, SIGKILL);
+  ::waitpid(holder, nullptr, 0);
+
   const pid_t watch = ctl.Start({"watch"});
   for (int i = 0; i < 500 && !Contains(test::ReadFile(ctl.Path(1)), "\n"); ++i) ::usleep(10000);
-  far.ReleaseSlave();  // the watch is the only holder now
-  other.Expect({"status"}, 3, "", "port " + (tree.root() / "dev/ttyUSB0").string() + " is held by process " +
-                                      std::to_string(watch) + " (vrx330ctl)\n");
+  other.Expect({"status"}, 3, "", "port " + dev0 + " is held by process " + std::to_string(watch) + " (vrx330ctl)\n");
+  other.Expect({"-d", "FT2B", "status"}, 0, "link=connected\n");
+  other.Expect({"-d", dev1, "status"}, 0, "link=connected\n");
   ::kill(watch, SIGINT);
   ctl.Finish(watch, 0, "device=VRX-330 Pty link=connected size_mm=3.89 moving=no");
 
-  ctl.Expect({"list"}, 0, "VRX-330 Pty\n");
   ctl.Expect({"status"}, 0, "link=connected\nsize_mm=3.89\nmoving=no\ninitialising=no\ninitialised=no\n");
   ctl.Expect({"set", "12"}, 0, "target_mm=12.00\nlink=connected\n");  // returns once the move has begun
   ::usleep(300000);

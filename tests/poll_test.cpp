@@ -245,6 +245,16 @@ TEST_F(PollTest, ThePickedControllerStaysPickedWhenTheListIsOpened) {
     EXPECT_EQ(bridge.log.front(), opened);
     p->ToggleConnection();
   }
+  // Two of one model are told apart by serial number, and opened by it.
+  bridge.devices = {"VRX-330", "VRX-330", "Other"};
+  bridge.serials = {"S1", "S2", "S3"};
+  p->EnumerateControllers();
+  EXPECT_EQ(h.window.list, (Strings{"VRX-330 (S1)", "VRX-330 (S2)", "Other"}));
+  h.window.selection = 1;
+  bridge.log.clear();
+  p->ToggleConnection();
+  EXPECT_EQ(bridge.log.front(), "Open serial S2");
+  p->ToggleConnection();
   bridge.devices.clear();
   EXPECT_EQ(p->EnumerateControllers(), 0u);
   EXPECT_EQ(h.window.Text(IDC_STATUS_LINE), "VRX-330 Controller Not Found.");

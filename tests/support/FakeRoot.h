@@ -16,14 +16,16 @@ class FakeRoot {
   const path& root() const { return dir_.path(); }
   path sys() const { return root() / "sys"; }
 
-  // A USB device on bus 1, numbered in the order added; `product` null for none.
-  void AddUsbDevice(const std::string& name, const std::string& vendor, const std::string& id, const char* product) {
+  // A USB device on bus 1, numbered in the order added; `product` and `serial` null for none.
+  void AddUsbDevice(const std::string& name, const std::string& vendor, const std::string& id, const char* product,
+                    const char* serial = nullptr) {
     const path device = sys() / "devices/pci0000:00/usb1" / name;
     WriteAt(device / "idVendor", vendor + "\n");
     WriteAt(device / "idProduct", id + "\n");
     WriteAt(device / "busnum", "1\n");
     WriteAt(device / "devnum", std::to_string(++devices_ + 1) + "\n");
     if (product) WriteAt(device / "product", std::string(product) + "\n");
+    if (serial) WriteAt(device / "serial", std::string(serial) + "\n");
     Link(sys() / "bus/usb/devices" / name, device);
   }
   // An interface of the device held by `driver` ("" for none), with `tty` below it if given.
@@ -34,9 +36,9 @@ class FakeRoot {
     if (!tty.empty()) Link(sys() / "class/tty" / tty / "device", iface / tty);
   }
   // A bridge of this USB vendor with its tty, as ftdi_sio binds it.
-  void AddTty(const std::string& tty, const std::string& vendor, const char* product) {
+  void AddTty(const std::string& tty, const std::string& vendor, const char* product, const char* serial = nullptr) {
     const std::string name = "1-" + std::to_string(devices_ + 1);
-    AddUsbDevice(name, vendor, "6001", product);
+    AddUsbDevice(name, vendor, "6001", product, serial);
     BindInterface(name, "ftdi_sio", tty);
   }
 
@@ -46,7 +48,11 @@ class FakeRoot {
     ::chmod((root() / "dev" / tty).c_str(), mode);
     [[maybe_unused]] const int r = ::chown((root() / "dev" / tty).c_str(), 0, group);
   }
-  void LinkNode(const std::string& tty, const path& target) { Link(root() / "dev" / tty, target); }
+  // dev/<tty> as a link to `target`, replacing what was there (a renumbering).
+  void LinkNode(const std::string& tty, const path& target) {
+    std::filesystem::remove(root() / "dev" / tty);
+    Link(root() / "dev" / tty, target);
+  }
 
   // A process with these files open.
   void AddProcess(int pid, const std::string& name, const std::vector<path>& open) {

@@ -52,7 +52,8 @@ class PtyController {
     std::vector<uint8_t> buffer(256);
     while (!stop_) {
       pollfd in{master_, POLLIN, 0};
-      ::poll(&in, 1, 2);
+      // With no slave open the master reports only a hang-up, at once: wait instead.
+      if (::poll(&in, 1, 2) > 0 && (in.revents & POLLHUP)) std::this_thread::sleep_for(std::chrono::milliseconds(2));
       const ssize_t n = ::read(master_, buffer.data(), buffer.size());
       if (n > 0) controller_.Receive({buffer.data(), static_cast<size_t>(n)});
       uint8_t out[64];

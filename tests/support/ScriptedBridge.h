@@ -34,6 +34,7 @@ class ScriptedBridge final : public Bridge {
   explicit ScriptedBridge(ManualClock& clock) : clock_(clock) {}
 
   std::vector<std::string> devices{"VRX-330"};
+  std::vector<std::string> serials;  // of the devices in order; none where missing
   FT_STATUS openStatus = FT_OK;
   FT_STATUS writeStatus = FT_OK;
   std::atomic<bool> throwOnWrite{false};  // a fault the poll's guard must catch
@@ -50,11 +51,14 @@ class ScriptedBridge final : public Bridge {
   }
   FT_STATUS FT_GetDeviceInfoList(FT_DEVICE_LIST_INFO_NODE* list, uint32_t* count) override {
     *count = std::min<uint32_t>(*count, static_cast<uint32_t>(devices.size()));
-    for (uint32_t i = 0; i < *count; ++i) std::strncpy(list[i].Description, devices[i].c_str(), 63);
+    for (uint32_t i = 0; i < *count; ++i) {
+      std::strncpy(list[i].Description, devices[i].c_str(), 63);
+      if (i < serials.size()) std::strncpy(list[i].SerialNumber, serials[i].c_str(), 15);
+    }
     return FT_OK;
   }
-  FT_STATUS FT_OpenEx(const char* arg, uint32_t, FT_HANDLE* handle) override {
-    Log(std::string("Open ") + arg);
+  FT_STATUS FT_OpenEx(const char* arg, uint32_t flags, FT_HANDLE* handle) override {
+    Log(std::string("Open ") + (flags == FT_OPEN_BY_SERIAL_NUMBER ? "serial " : "") + arg);
     *handle = openStatus == FT_OK ? reinterpret_cast<FT_HANDLE>(uintptr_t{42}) : nullptr;
     return openStatus;
   }
