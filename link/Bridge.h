@@ -2,8 +2,12 @@
 // The USB-serial bridge as the link uses it: exactly the calls the panel makes, with
 // the status codes it tells apart. Transports (the simulated controller, the Linux
 // serial ports, test fakes) implement it; the link cannot tell them apart.
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
 
 namespace irisdesk {
 
@@ -21,22 +25,38 @@ using FT_HANDLE = void*;
 
 inline constexpr uint32_t FT_OPEN_BY_SERIAL_NUMBER = 1;
 inline constexpr uint32_t FT_OPEN_BY_DESCRIPTION = 2;
+inline constexpr uint32_t FT_OPEN_BY_PORT = 4;  // the place the library calls location: here the Port text
 inline constexpr uint32_t FT_PURGE_RX = 1;
 inline constexpr uint32_t FT_PURGE_TX = 2;
 inline constexpr uint8_t FT_BITS_8 = 8;
 inline constexpr uint8_t FT_STOP_BITS_1 = 0;
 inline constexpr uint8_t FT_PARITY_NONE = 0;
 
-// One enumerated device. Only Description is used: NUL-terminated text, UTF-8 here.
+// One enumerated device: NUL-terminated UTF-8 texts, empty where the platform does
+// not know them.
 struct FT_DEVICE_LIST_INFO_NODE {
   uint32_t Flags = 0;
   uint32_t Type = 0;
   uint32_t ID = 0;
   uint32_t LocId = 0;
-  char SerialNumber[16] = {};
-  char Description[64] = {};
+  char SerialNumber[16] = {};  // the USB serial number
+  char Description[64] = {};   // the USB product string
   FT_HANDLE ftHandle = nullptr;
+  char Port[128] = {};  // where the device is reached (Linux: /dev/ttyUSB1)
 };
+
+// `text` as a record's field of `size` bytes holds it: cut before the character that
+// does not fit, never inside it, so a listed name can be shown and opened as listed.
+inline std::string ListedText(std::string_view text, size_t size) {
+  size_t n = std::min(text.size(), size - 1);
+  while (n > 0 && n < text.size() && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+  return std::string(text.substr(0, n));
+}
+template <size_t N>
+void CopyListedText(std::string_view text, char (&field)[N]) {
+  const std::string cut = ListedText(text, N);
+  std::memcpy(field, cut.c_str(), cut.size() + 1);
+}
 
 class Bridge {
  public:
@@ -46,7 +66,8 @@ class Bridge {
   virtual FT_STATUS FT_CreateDeviceInfoList(uint32_t* count) = 0;
   // *count holds the capacity of `list` on entry and the records filled on return.
   virtual FT_STATUS FT_GetDeviceInfoList(FT_DEVICE_LIST_INFO_NODE* list, uint32_t* count) = 0;
-  // `arg` is a NUL-terminated description (or nullptr) with FT_OPEN_BY_DESCRIPTION.
+  // `arg` is a NUL-terminated text as listed: the description, serial number or port
+  // that `flags` names. Resolved when opening, so a renumbering since the list is no harm.
   virtual FT_STATUS FT_OpenEx(const char* arg, uint32_t flags, FT_HANDLE* handle) = 0;
   virtual FT_STATUS FT_SetBaudRate(FT_HANDLE handle, uint32_t baud) = 0;
   virtual FT_STATUS FT_SetDataCharacteristics(FT_HANDLE handle, uint8_t wordLength, uint8_t stopBits,

@@ -1,11 +1,10 @@
 #pragma once
-// The link's mechanics that every program on the bridge shares: listing the
-// controllers, opening one with the line settings, one status exchange, and sending a
-// command. The panel's poll worker and the command-line controller both use these, so
-// the timing and byte rules exist once.
+// The link's mechanics that every program on the bridge shares: one status exchange
+// and sending a command (listing and opening are in ControllerList). The panel's poll
+// worker and the command-line controller both use these, so the timing and byte rules
+// exist once.
 #include <optional>
-#include <string>
-#include <vector>
+#include <string_view>
 
 #include "link/Bridge.h"
 #include "link/Clock.h"
@@ -18,26 +17,13 @@ inline constexpr auto kCommandSpacing = std::chrono::milliseconds(20);  // after
 inline constexpr auto kReplyWindow = std::chrono::milliseconds(200);
 // The reply wait sleeps in slices this long at most, so a stop is seen promptly.
 inline constexpr auto kReplyWaitSlice = std::chrono::milliseconds(20);
-inline constexpr uint32_t kMaxListedDevices = 1024;
 inline constexpr uint32_t kLineBaud = 19200;
-
-struct DeviceList {
-  uint32_t reported = 0;                  // the count the bridge gave first; 0 means no device
-  std::vector<std::string> descriptions;  // as filled; may be fewer than reported
-};
-
-// The descriptions of the devices present, in the bridge's order.
-DeviceList ListDescriptions(Bridge& bridge);
-
-// Opens the device with this description and sets 19200 baud, 8N1. nullptr when the
-// open fails; `status` (if given) receives the open's status.
-FT_HANDLE OpenController(Bridge& bridge, const std::string& description, FT_STATUS* status = nullptr);
 
 // How one status exchange ended.
 enum class ExchangeOutcome {
   Reply,      // exactly 16 bytes came within the window (they may still not decode)
   Missed,     // no exact frame within the window; both buffers were discarded
-  Lost,       // the request's write reported the device gone
+  Lost,       // the device is gone: the request's write, or the wait, said so
   NotSent,    // the request's write failed otherwise
   Abandoned,  // `stop` was set while waiting
 };

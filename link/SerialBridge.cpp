@@ -9,12 +9,14 @@
 
 #include <algorithm>
 #include <cctype>
-#include <optional>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <thread>
+
+#include "link/PortHolders.h"
 
 namespace irisdesk {
 namespace fs = std::filesystem;
@@ -63,6 +65,18 @@ speed_t SpeedFor(uint32_t baud) {
   }
 }
 
+// Whether `arg` names this port as a list showed it, in the way `flags` says.
+bool Names(const SerialPortInfo& port, uint32_t flags, std::string_view arg) {
+  const FT_DEVICE_LIST_INFO_NODE record;
+  switch (flags) {
+    case FT_OPEN_BY_DESCRIPTION: return ListedText(port.description, sizeof record.Description) == arg;
+    case FT_OPEN_BY_SERIAL_NUMBER:
+      return !port.serial.empty() && ListedText(port.serial, sizeof record.SerialNumber) == arg;
+    case FT_OPEN_BY_PORT: return ListedText(port.devicePath, sizeof record.Port) == arg;
+    default: return false;
+  }
+}
+
 bool DeviceGone(int error) { return error == EIO || error == ENXIO || error == ENODEV || error == EBADF; }
 
 constexpr auto kByteTime = std::chrono::microseconds(521);  // one 8N1 byte at 19200 baud
@@ -77,7 +91,9 @@ std::vector<SerialPortInfo> ListFtdiPorts(const std::string& sysRoot, const std:
     const std::string name = entry.path().filename().string();
     const auto usb = UsbDeviceOf(entry.path() / "device", sysRoot);
     if (!usb || ReadAttribute(*usb / "idVendor") != kFtdiVendorId) continue;
-    found.push_back({name, {ReadAttribute(*usb / "product"), (fs::path(devRoot) / name).string(), usb->string()}});
+    found.push_back({name,
+                     {ReadAttribute(*usb / "product"), (fs::path(devRoot) / name).string(), usb->string(),
+                      ReadAttribute(*usb / "serial")}});
   }
   std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return NaturalLess(a.first, b.first); });
   std::vector<SerialPortInfo> ports;
@@ -87,18 +103,22 @@ std::vector<SerialPortInfo> ListFtdiPorts(const std::string& sysRoot, const std:
 
 struct SerialBridge::Port {
   int fd = -1;
+  bool exclusive = false;  // this descriptor set the tty's exclusive flag
   ~Port() {
     if (fd < 0) return;
-    // Exclusive use ends with us even when another descriptor keeps the tty open.
-    ::ioctl(fd, TIOCNXCL);
+    // Exclusive use ends with us even when another descriptor keeps the tty open; a
+    // flag somebody else set is theirs to clear.
+    if (exclusive) ::ioctl(fd, TIOCNXCL);
     ::close(fd);
   }
 };
 
-SerialBridge::SerialBridge(std::string sysRoot, std::string devRoot)
-    : lister_([sys = std::move(sysRoot), dev = std::move(devRoot)] { return ListFtdiPorts(sys, dev); }) {}
+SerialBridge::SerialBridge(std::string sysRoot, std::string devRoot, std::string procRoot)
+    : lister_([sys = std::move(sysRoot), dev = std::move(devRoot)] { return ListFtdiPorts(sys, dev); }),
+      procRoot_(std::move(procRoot)) {}
 
-SerialBridge::SerialBridge(PortLister lister) : lister_(std::move(lister)) {}
+SerialBridge::SerialBridge(PortLister lister, std::string procRoot)
+    : lister_(std::move(lister)), procRoot_(std::move(procRoot)) {}
 
 SerialBridge::~SerialBridge() = default;
 
@@ -123,7 +143,9 @@ FT_STATUS SerialBridge::FT_GetDeviceInfoList(FT_DEVICE_LIST_INFO_NODE* list, uin
   const uint32_t n = std::min<uint32_t>(*count, static_cast<uint32_t>(listed_.size()));
   for (uint32_t i = 0; i < n; ++i) {
     list[i] = FT_DEVICE_LIST_INFO_NODE{};
-    std::strncpy(list[i].Description, listed_[i].description.c_str(), sizeof list[i].Description - 1);
+    CopyListedText(listed_[i].description, list[i].Description);
+    CopyListedText(listed_[i].serial, list[i].SerialNumber);
+    CopyListedText(listed_[i].devicePath, list[i].Port);
   }
   *count = n;
   return FT_OK;
@@ -132,27 +154,32 @@ FT_STATUS SerialBridge::FT_GetDeviceInfoList(FT_DEVICE_LIST_INFO_NODE* list, uin
 FT_STATUS SerialBridge::FT_OpenEx(const char* arg, uint32_t flags, FT_HANDLE* handle) {
   if (!handle) return FT_INVALID_PARAMETER;
   *handle = nullptr;
-  if (!arg || flags != FT_OPEN_BY_DESCRIPTION) return FT_DEVICE_NOT_FOUND;
+  if (!arg) return FT_DEVICE_NOT_FOUND;
+  // Looked up now, not in the last list: a replug since may have renumbered the ttys.
   std::string path;
-  {
-    std::lock_guard lock(mutex_);
-    if (listed_.empty()) listed_ = lister_();
-    for (const auto& p : listed_) {
-      // Compared as listed: descriptions are cut to the record's 63 characters.
-      if (p.description.substr(0, sizeof(FT_DEVICE_LIST_INFO_NODE::Description) - 1) == arg) {
-        path = p.devicePath;
-        break;
-      }
+  for (const auto& p : lister_()) {
+    if (Names(p, flags, arg)) {
+      path = p.devicePath;
+      break;
     }
   }
   if (path.empty()) return FT_DEVICE_NOT_FOUND;
+  // A program that holds the tty without locking it (a terminal program) would eat the
+  // replies: refuse, before opening disturbs the line.
+  if (!FindPortHolders(procRoot_, path, ::getpid()).empty()) return FT_DEVICE_NOT_OPENED;
 
   auto port = std::make_unique<Port>();
   // Non-blocking, so neither a busy line nor a missing carrier can hang the panel.
   port->fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (port->fd < 0) return FT_DEVICE_NOT_OPENED;
-  // One program at a time: another holder of the port makes this open fail.
-  if (::flock(port->fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(port->fd, TIOCEXCL) != 0) return FT_DEVICE_NOT_OPENED;
+  // One program at a time: another holder of the port makes this open fail. Root
+  // passes the exclusive flag, so a flag already set is somebody else's hold too.
+  int heldExclusive = 0;
+  if (::flock(port->fd, LOCK_EX | LOCK_NB) != 0 ||
+      (::ioctl(port->fd, TIOCGEXCL, &heldExclusive) == 0 && heldExclusive != 0))
+    return FT_DEVICE_NOT_OPENED;
+  if (::ioctl(port->fd, TIOCEXCL) != 0) return FT_DEVICE_NOT_OPENED;
+  port->exclusive = true;
   termios tio{};
   if (::tcgetattr(port->fd, &tio) != 0) return FT_DEVICE_NOT_OPENED;
   ::cfmakeraw(&tio);
@@ -283,8 +310,8 @@ FT_STATUS SerialBridge::WaitForReceive(FT_HANDLE handle, std::chrono::microsecon
     pollfd in{fd, POLLIN, 0};
     const int ms = static_cast<int>((timeout.count() + 999) / 1000);
     ::poll(&in, 1, ms);
-    if (in.revents & (POLLHUP | POLLERR)) std::this_thread::sleep_for(timeout);  // a dead line has nothing to say
-    return FT_OK;
+    // A hung-up line (unplugged) has nothing more to say.
+    return (in.revents & (POLLHUP | POLLERR | POLLNVAL)) ? FT_IO_ERROR : FT_OK;
   }
   // Part of a frame is waiting, so the descriptor stays readable: sleep for the time
   // the rest needs on the line instead of polling a ready descriptor in a loop.

@@ -1,7 +1,8 @@
 #pragma once
 // The bridge on Linux: FTDI USB-serial adapters bound by the kernel's ftdi_sio
 // driver, found through sysfs and driven through their tty with termios. Each device
-// is listed by its USB product string, the same text the vendor's own library reports.
+// is listed by its USB product string, the same text the vendor's own library reports,
+// with its USB serial number and its device path.
 #include <functional>
 #include <map>
 #include <memory>
@@ -19,6 +20,7 @@ struct SerialPortInfo {
   std::string description;  // USB product string; empty when the device has none
   std::string devicePath;   // e.g. /dev/ttyUSB0
   std::string usbDevice = {};  // the USB device's sysfs folder above the tty
+  std::string serial = {};     // USB serial number; empty when the device has none
 };
 
 // The FTDI ttys under `sysRoot` (normally "/sys"), ordered by tty name with numbers
@@ -28,10 +30,11 @@ std::vector<SerialPortInfo> ListFtdiPorts(const std::string& sysRoot = "/sys", c
 class SerialBridge final : public Bridge {
  public:
   using PortLister = std::function<std::vector<SerialPortInfo>()>;
-  // Lists the FTDI ports found under `sysRoot`, with device nodes under `devRoot`.
-  explicit SerialBridge(std::string sysRoot = "/sys", std::string devRoot = "/dev");
+  // Lists the FTDI ports found under `sysRoot`, with device nodes under `devRoot`;
+  // the processes that may hold them are under `procRoot`.
+  explicit SerialBridge(std::string sysRoot = "/sys", std::string devRoot = "/dev", std::string procRoot = "/proc");
   // Lists whatever `lister` returns (tests: a pseudo-terminal as the device).
-  explicit SerialBridge(PortLister lister);
+  explicit SerialBridge(PortLister lister, std::string procRoot = "/proc");
   ~SerialBridge() override;
 
   FT_STATUS FT_CreateDeviceInfoList(uint32_t* count) override;
@@ -53,6 +56,7 @@ class SerialBridge final : public Bridge {
   int FdOf(FT_HANDLE handle);
 
   PortLister lister_;
+  const std::string procRoot_;
   std::mutex mutex_;
   std::vector<SerialPortInfo> listed_;  // as of the last FT_CreateDeviceInfoList
   std::map<FT_HANDLE, std::unique_ptr<Port>> open_;

@@ -50,7 +50,7 @@ FT_STATUS SimulatedBridge::FT_GetDeviceInfoList(FT_DEVICE_LIST_INFO_NODE* list, 
   const uint32_t n = std::min<uint32_t>(*count, static_cast<uint32_t>(listed.size()));
   for (uint32_t i = 0; i < n; ++i) {
     list[i] = FT_DEVICE_LIST_INFO_NODE{};
-    std::strncpy(list[i].Description, listed[i].c_str(), sizeof list[i].Description - 1);
+    CopyListedText(listed[i], list[i].Description);
   }
   *count = n;
   return FT_OK;

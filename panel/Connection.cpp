@@ -12,27 +12,35 @@
 
 namespace irisdesk {
 
-uint32_t CIrisDeskDlg::EnumerateControllers(const std::optional<std::string>& keepSelected) {
+uint32_t CIrisDeskDlg::EnumerateControllers(const std::optional<ControllerEntry>& keepSelected) {
   WindowWriter& w = Writer();
   w.ResetList();
-  listedCount_ = 0;
-  const DeviceList list = ListDescriptions(bridge_);
+  ControllerList list = ListControllers(bridge_);
+  int selection = portIndex_;
+  if (keepSelected)
+    if (const auto found = FindController(list.entries, *keepSelected)) selection = static_cast<int>(*found);
+  for (const std::string& label : EntryLabels(list.entries)) w.AddListString(label);
+  const auto count = static_cast<uint32_t>(list.entries.size());
+  {
+    std::lock_guard lock(listedMutex_);
+    listed_ = std::move(list.entries);
+  }
   if (list.reported == 0) {
     if (linkState_.load() != LinkNotFound) SetLinkState(LinkNotFound);
     return 0;
   }
-  int selection = portIndex_;
-  for (size_t i = 0; i < list.descriptions.size(); ++i) {
-    const std::string& description = list.descriptions[i];
-    if (keepSelected && description == *keepSelected && selection == portIndex_)
-      selection = static_cast<int>(i);
-    w.AddListString(description);
-  }
-  const auto count = static_cast<uint32_t>(list.descriptions.size());
   // A fill that found nothing after all leaves the list empty and the state as it was.
   if (count != 0) w.SetListSelection(selection);
-  listedCount_ = count;
   return count;
+}
+
+std::optional<ControllerEntry> CIrisDeskDlg::SelectedController() {
+  const std::string shown = window_.GetItemText(IDC_PORT_LIST);
+  std::lock_guard lock(listedMutex_);
+  const std::vector<std::string> labels = EntryLabels(listed_);
+  for (size_t i = 0; i < labels.size(); ++i)
+    if (labels[i] == shown) return listed_[i];
+  return std::nullopt;
 }
 
 void CIrisDeskDlg::OnPortListDropDown() {
@@ -40,9 +48,7 @@ void CIrisDeskDlg::OnPortListDropDown() {
   if (deviceHandle_.load() || workerRunning()) return;
   ApplyWorkerUpdates();
   // The operator's pick stays picked if that controller is still there.
-  std::optional<std::string> chosen;
-  if (listedCount_.load() != 0) chosen = window_.GetItemText(IDC_PORT_LIST);
-  EnumerateControllers(chosen);
+  EnumerateControllers(SelectedController());
 }
 
 void CIrisDeskDlg::ToggleConnection() {
@@ -58,18 +64,32 @@ void CIrisDeskDlg::Connect() {
   CloseDevice();
   ApplyWorkerUpdates();
   linkOpen_ = false;
-  // A click that raced the end of the last link must not move this one.
+  // A click that raced the end of the last link must not move this one, nor a move
+  // the last link's initialise was holding back.
   commandQueue_.Clear();
+  initPending_ = false;
 
   // A list emptied by a lost device would otherwise need a restart once the device is
   // back: look again before giving up. (An entry with an empty description is a
   // device like any other.)
-  if (listedCount_.load() == 0) EnumerateControllers();
-  const FT_HANDLE handle = OpenController(bridge_, window_.GetItemText(IDC_PORT_LIST));
+  std::optional<ControllerEntry> chosen = SelectedController();
+  if (!chosen) {
+    EnumerateControllers();
+    chosen = SelectedController();
+  }
+  std::vector<ControllerEntry> listed;
+  {
+    std::lock_guard lock(listedMutex_);
+    listed = listed_;
+  }
+  // With nothing listed the open is still tried, by an empty description.
+  const ControllerEntry controller = chosen.value_or(ControllerEntry{});
+  const FT_HANDLE handle = OpenController(bridge_, controller, listed);
   if (!handle) {
     SetLinkState(LinkNotConnected);
     return;
   }
+  linkedController_ = controller;
   deviceHandle_ = handle;
   window_.SetItemText(IDC_CONNECT, kCaptionDisconnect);
   stopEvent_.Reset();
@@ -165,8 +185,9 @@ void CIrisDeskDlg::EndLinkFromWorker(bool deviceLost) {
   w.SetItemText(IDC_CURRENT_VALUE, "");
   w.SetItemText(IDC_CONNECT, kCaptionConnect);
   // The link is over, whatever the last reply said: never leave "Connected." with
-  // controls that would do nothing. An empty list says "Not Found." by itself.
-  if (!deviceLost || EnumerateControllers() != 0) SetLinkState(LinkNotConnected);
+  // controls that would do nothing. An empty list says "Not Found." by itself. A lost
+  // controller that is still listed stays the chosen one.
+  if (!deviceLost || EnumerateControllers(linkedController_) != 0) SetLinkState(LinkNotConnected);
 }
 
 void CIrisDeskDlg::PollController() {

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -14,6 +15,7 @@
 #include "link/Bridge.h"
 #include "link/Clock.h"
 #include "link/CommandQueue.h"
+#include "link/ControllerList.h"
 #include "link/Exchange.h"
 #include "link/WireProtocol.h"
 #include "panel/DecimalEditCtrl.h"
@@ -92,9 +94,9 @@ class CIrisDeskDlg {
   void DrainCommandQueue();
 
   // Connection and poll cycle.
-  // Lists the controllers present; the entry reading `keepSelected` is selected when
-  // there is one, else the first.
-  uint32_t EnumerateControllers(const std::optional<std::string>& keepSelected = std::nullopt);
+  // Lists the controllers present; `keepSelected`'s controller is selected when it is
+  // there, else the first.
+  uint32_t EnumerateControllers(const std::optional<ControllerEntry>& keepSelected = std::nullopt);
   // The operator opens the port list: list the devices present now, unless linked.
   void OnPortListDropDown();
   void ToggleConnection();
@@ -123,6 +125,8 @@ class CIrisDeskDlg {
   WindowWriter& Writer();
   void SetEntryText(const std::string& text);
   void ApplySliderScale();
+  // The listed controller the port list shows selected; none when the list is empty.
+  std::optional<ControllerEntry> SelectedController();
   void Connect();
   void Disconnect();
   void EndWorker();
@@ -154,8 +158,12 @@ class CIrisDeskDlg {
   bool sliderDriven_ = false;   // the entry is being rewritten from the slider
   int32_t autoConnect_ = 0;     // non-zero: connect at start-up
   int32_t portIndex_ = 0;
-  // Entries in the port list; written by whichever thread lists (never both at once).
-  std::atomic<uint32_t> listedCount_{0};
+  // The controllers in the port list, in its order; written by whichever thread lists
+  // (the window's, or the worker after a lost device).
+  std::mutex listedMutex_;
+  std::vector<ControllerEntry> listed_;
+  // The controller of the current (or last) link; set before its worker starts.
+  std::optional<ControllerEntry> linkedController_;
 
   // Written by the window's thread, read by the worker.
   std::atomic<double> targetMm_{0.0};

@@ -123,10 +123,11 @@ TEST(SerialLink, LeavesOtherHoldersAloneAndSeesAHangUpDuringTheReplyWait) {
   EXPECT_NE(bridge.FT_OpenEx("VRX-330", FT_OPEN_BY_DESCRIPTION, &handle), FT_OK);
   int exclusive = 0;
   EXPECT_TRUE(::ioctl(holder, TIOCGEXCL, &exclusive) == 0 && exclusive == 1);
+  ::ioctl(holder, TIOCNXCL);  // the holder lets go, as we do
   ::close(holder);
 
   far.controller().SetFaults({.silent = true});
-  handle = OpenController(bridge, "VRX-330");
+  handle = OpenController(bridge, {"VRX-330"}, {});
   ASSERT_NE(handle, nullptr);
   std::thread unplug([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));

@@ -1,10 +1,12 @@
 #include "app/vrx330ctl/Commands.h"
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
 
 #include "app/vrx330ctl/Output.h"
+#include "link/ControllerList.h"
 #include "link/Exchange.h"
 #include "link/WireProtocol.h"
 #include "settings/NumberText.h"
@@ -175,26 +177,53 @@ int Set(const Options& o, Environment& env, Session& s) {
 
 }  // namespace
 
+std::vector<size_t> MatchControllers(const std::vector<ControllerEntry>& listed, const std::string& name) {
+  // A path such as /dev/serial/by-id/... reaches the same node as the listed port.
+  std::error_code error;
+  const auto device = name.find('/') == std::string::npos ? std::filesystem::path()
+                                                           : std::filesystem::canonical(name, error);
+  std::vector<size_t> found;
+  for (size_t i = 0; i < listed.size(); ++i) {
+    const ControllerEntry& c = listed[i];
+    const bool port = !c.port.empty() && (c.port == name || (!device.empty() && std::filesystem::canonical(c.port, error) == device));
+    if (c.description == name || (!c.serial.empty() && c.serial == name) || port) found.push_back(i);
+  }
+  return found;
+}
+
 int RunCommand(const Options& o, Environment& env) {
-  const auto listed = ListDescriptions(env.bridge).descriptions;
+  const auto listed = ListControllers(env.bridge).entries;
   if (o.command == Command::List) {
     if (listed.empty()) return Fail(env, ExitNoController, "no controller found (see 'vrx330ctl doctor')");
-    Print(env, Facts().AddList("controllers", listed).Render(o.json));
+    Print(env, Facts().AddControllers("controllers", listed).Render(o.json));
     return ExitDone;
   }
 
-  std::string description;
+  ControllerEntry controller;
   if (o.device) {
-    description = *o.device;
+    const std::vector<size_t> matches = MatchControllers(listed, *o.device);
+    if (matches.empty()) return Fail(env, ExitNoController, "cannot open '" + *o.device + "': no such controller");
+    if (matches.size() > 1) {
+      // Sending to either could move the wrong iris: say how to name each one.
+      std::string candidates;
+      for (const size_t i : matches)
+        candidates += (candidates.empty() ? "" : ", ") + std::string("serial ") +
+                      (listed[i].serial.empty() ? "unknown" : listed[i].serial) + " at " +
+                      (listed[i].port.empty() ? "an unknown port" : listed[i].port);
+      return Fail(env, ExitUsage, "'" + *o.device + "' names " + std::to_string(matches.size()) +
+                                      " controllers: " + candidates + "; name one by its serial number or port");
+    }
+    controller = listed[matches.front()];
   } else if (!listed.empty()) {
-    description = listed.front();
+    controller = listed.front();
   } else {
     return Fail(env, ExitNoController, "no controller found (see 'vrx330ctl doctor')");
   }
+  const std::string description = controller.description;
   FT_STATUS status = FT_OK;
-  const FT_HANDLE handle = OpenController(env.bridge, description, &status);
+  const FT_HANDLE handle = OpenController(env.bridge, controller, listed, &status);
   if (!handle) {
-    std::string why = env.explainOpenFailure ? env.explainOpenFailure(description) : "";
+    std::string why = env.explainOpenFailure ? env.explainOpenFailure(controller) : "";
     if (why.empty())
       why = status == FT_DEVICE_NOT_FOUND ? "no such controller" : "the port could not be opened";
     return Fail(env, ExitNoController, "cannot open '" + description + "': " + why);

@@ -9,6 +9,7 @@
 #include "app/vrx330ctl/Arguments.h"
 #include "link/Bridge.h"
 #include "link/Clock.h"
+#include "link/ControllerList.h"
 
 namespace irisdesk::ctl {
 
@@ -24,11 +25,15 @@ struct Environment {
   Clock& clock;
   // Set on Ctrl+C (or SIGTERM): ends `watch` and any wait.
   const StopEvent& stop;
-  // Why the device with this description could not be opened; empty: no reason known.
-  std::function<std::string(const std::string&)> explainOpenFailure;
+  // Why this controller could not be opened; empty: no reason known.
+  std::function<std::string(const ControllerEntry&)> explainOpenFailure;
   FILE* out = stdout;
   FILE* err = stderr;
 };
+
+// The listed controllers that `name` names: by description, serial number or port
+// (a port also by another path to the same device node).
+std::vector<size_t> MatchControllers(const std::vector<ControllerEntry>& listed, const std::string& name);
 
 // Runs one command other than doctor; returns the exit status.
 int RunCommand(const Options& options, Environment& env);

@@ -14,6 +14,7 @@
 #include <set>
 #include <sstream>
 
+#include "link/PortHolders.h"
 #include "link/SerialBridge.h"
 
 namespace irisdesk::ctl {
@@ -98,13 +99,6 @@ std::vector<Process> Processes(const fs::path& proc) {
 std::string ModeText(mode_t mode) {
   char text[8];
   std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
-  return text;
-}
-
-std::string HoldersText(const std::vector<std::pair<int, std::string>>& holders) {
-  std::string text;
-  for (const auto& [pid, name] : holders)
-    text += (text.empty() ? "" : ", ") + ("process " + std::to_string(pid) + " (" + name + ")");
   return text;
 }
 
@@ -261,14 +255,14 @@ class Doctor {
   }
 
   void CheckHolders(const std::string& path) {
-    const auto holders = FindHolders(root_.proc().string(), path, selfPid_);
+    const auto holders = FindPortHolders(root_.proc().string(), path, selfPid_);
     if (holders.empty()) {
       Ok(path + " is not held by another process" +
          (::geteuid() == 0 ? ""
                            : " (only your own processes are visible; 'sudo vrx330ctl doctor' sees all)"));
       return;
     }
-    Problem(path + " is held by " + HoldersText(holders),
+    Problem(path + " is held by " + PortHoldersText(holders),
             "close " + holders.front().second + " (or: kill " + std::to_string(holders.front().first) + ")");
   }
 
@@ -375,38 +369,12 @@ std::vector<Check> RunDoctor(const std::string& root, const DoctorUser& user, in
   return Doctor(root, user, selfPid).Run();
 }
 
-std::vector<std::pair<int, std::string>> FindHolders(const std::string& procRoot,
-                                                     const std::string& devicePath, int selfPid) {
-  std::error_code error;
-  // The port may be reached through a link (a fake tree's dev/ttyUSB0 to a pty).
-  const std::string resolved = fs::canonical(devicePath, error).string();
-  std::vector<std::pair<int, std::string>> holders;
-  for (const Process& p : Processes(procRoot)) {
-    if (p.pid == selfPid) continue;
-    for (const auto& fd : Entries(fs::path(procRoot) / std::to_string(p.pid) / "fd")) {
-      const std::string target = fs::read_symlink(fd.path(), error).string();
-      if (!error && (target == devicePath || target == resolved)) {
-        holders.emplace_back(p.pid, p.name);
-        break;
-      }
-    }
-  }
-  return holders;
-}
-
-std::string ExplainOpenFailure(const std::string& root, const std::string& description, int selfPid) {
-  const Root r{root};
-  for (const auto& port : ListFtdiPorts(r.sys().string(), r.dev().string())) {
-    if (port.description != description) continue;
-    const std::string& path = port.devicePath;
-    if (::access(path.c_str(), F_OK) != 0) return "port " + path + " does not exist";
-    const auto holders = FindHolders(r.proc().string(), path, selfPid);
-    if (!holders.empty()) return "port " + path + " is held by " + HoldersText(holders);
-    if (::access(path.c_str(), R_OK | W_OK) != 0)
-      return "no permission to open " + path + " (see 'vrx330ctl doctor')";
-    return "port " + path + " could not be opened (see 'vrx330ctl doctor')";
-  }
-  return "no controller is listed as '" + description + "'";
+std::string ExplainOpenFailure(const std::string& root, const std::string& port, int selfPid) {
+  if (::access(port.c_str(), F_OK) != 0) return "port " + port + " does not exist";
+  const auto holders = FindPortHolders((fs::path(root) / "proc").string(), port, selfPid);
+  if (!holders.empty()) return "port " + port + " is held by " + PortHoldersText(holders);
+  if (::access(port.c_str(), R_OK | W_OK) != 0) return "no permission to open " + port + " (see 'vrx330ctl doctor')";
+  return "port " + port + " could not be opened (see 'vrx330ctl doctor')";
 }
 
 }  // namespace irisdesk::ctl

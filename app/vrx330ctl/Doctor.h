@@ -40,13 +40,8 @@ inline std::string FormatCheck(const Check& check) {
 std::vector<Check> RunDoctorWindows(const std::wstring& library = L"FTD2XX.DLL");
 #endif
 
-// Processes (pid, command name) under `procRoot` with `devicePath` open, except
-// `selfPid`. Only the processes this one may inspect are seen.
-std::vector<std::pair<int, std::string>> FindHolders(const std::string& procRoot,
-                                                     const std::string& devicePath, int selfPid);
-
-// Why the controller with this description could not be opened, as one phrase, e.g.
-// "port /dev/ttyUSB0 is held by process 1234 (irisdesk)".
-std::string ExplainOpenFailure(const std::string& root, const std::string& description, int selfPid);
+// Why the controller at `port` (a device path under `root`) could not be opened, as
+// one phrase, e.g. "port /dev/ttyUSB0 is held by process 1234 (irisdesk)".
+std::string ExplainOpenFailure(const std::string& root, const std::string& port, int selfPid);
 
 }  // namespace irisdesk::ctl

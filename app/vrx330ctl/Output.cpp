@@ -40,13 +40,16 @@ Facts& Facts::AddFlag(const std::string& key, bool value) {
   return *this;
 }
 
-Facts& Facts::AddList(const std::string& key, const std::vector<std::string>& values) {
-  std::string text, json = "[";
-  for (size_t i = 0; i < values.size(); ++i) {
-    text += values[i] + "\n";
-    json += (i ? "," : "") + JsonString(values[i]);
+Facts& Facts::AddControllers(const std::string& key, const std::vector<ControllerEntry>& controllers) {
+  const auto text = [](const std::string& s) { return s.empty() ? std::string("-") : s; };
+  const auto json = [](const std::string& s) { return s.empty() ? std::string("null") : JsonString(s); };
+  std::string lines, array = "[";
+  for (const ControllerEntry& c : controllers) {
+    lines += c.description + "\t" + text(c.serial) + "\t" + text(c.port) + "\n";
+    array += (array.size() > 1 ? ",{" : "{") + JsonString("description") + ":" + JsonString(c.description) + "," +
+             JsonString("serial") + ":" + json(c.serial) + "," + JsonString("port") + ":" + json(c.port) + "}";
   }
-  facts_.push_back({key, text, json + "]"});
+  facts_.push_back({key, lines, array + "]"});
   return *this;
 }
 

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "link/ControllerList.h"
 #include "link/WireProtocol.h"
 
 namespace irisdesk::ctl {
@@ -23,12 +24,14 @@ class Facts {
   Facts& Add(const std::string& key, const std::string& value);  // a string
   Facts& AddMm(const std::string& key, double mm);                 // two decimals
   Facts& AddFlag(const std::string& key, bool value);              // yes/no, true/false
-  Facts& AddList(const std::string& key, const std::vector<std::string>& values);
+  // Controllers, each as "description<TAB>serial<TAB>port" ("-" for what is not
+  // known) or as an object whose unknown fields are null.
+  Facts& AddControllers(const std::string& key, const std::vector<ControllerEntry>& controllers);
   // The device and the decoded status of one reply.
   Facts& AddStatus(const StatusReply& reply);
 
   // Lines of key=value; `oneLine` joins them with spaces (watch). A list is printed
-  // as its values, one per line.
+  // as its lines.
   std::string Text(bool oneLine = false) const;
   std::string Json() const;  // one object, no newline
   std::string Render(bool json, bool oneLine = false) const;

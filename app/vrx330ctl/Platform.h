@@ -10,6 +10,7 @@
 #include "app/vrx330ctl/Doctor.h"
 #include "link/Bridge.h"
 #include "link/Clock.h"
+#include "link/ControllerList.h"
 
 #ifndef _WIN32
 #include <signal.h>
@@ -27,7 +28,7 @@ std::unique_ptr<Bridge> ControllerBridge(const Options& options);
 
 // Why a controller could not be opened, for the commands' message; empty where the
 // platform cannot say more than the bridge's status.
-std::function<std::string(const std::string&)> OpenFailureExplainer(const Options& options);
+std::function<std::string(const ControllerEntry&)> OpenFailureExplainer(const Options& options);
 
 std::vector<Check> DoctorChecks(const Options& options);
 

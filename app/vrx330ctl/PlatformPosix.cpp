@@ -13,12 +13,12 @@ std::vector<std::string> CommandLine(int argc, char** argv) { return {argv, argv
 
 std::unique_ptr<Bridge> ControllerBridge(const Options& o) {
   const std::filesystem::path root(o.root);
-  return std::make_unique<SerialBridge>((root / "sys").string(), (root / "dev").string());
+  return std::make_unique<SerialBridge>((root / "sys").string(), (root / "dev").string(), (root / "proc").string());
 }
 
-std::function<std::string(const std::string&)> OpenFailureExplainer(const Options& o) {
-  return [root = o.root](const std::string& description) {
-    return ExplainOpenFailure(root, description, ::getpid());
+std::function<std::string(const ControllerEntry&)> OpenFailureExplainer(const Options& o) {
+  return [root = o.root](const ControllerEntry& controller) {
+    return controller.port.empty() ? std::string() : ExplainOpenFailure(root, controller.port, ::getpid());
   };
 }
 

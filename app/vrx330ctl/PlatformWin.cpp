@@ -48,7 +48,7 @@ std::vector<std::string> CommandLine(int argc, char** argv) {
 
 std::unique_ptr<Bridge> ControllerBridge(const Options&) { return std::make_unique<D2xxBridge>(); }
 
-std::function<std::string(const std::string&)> OpenFailureExplainer(const Options&) { return {}; }
+std::function<std::string(const ControllerEntry&)> OpenFailureExplainer(const Options&) { return {}; }
 
 std::vector<Check> DoctorChecks(const Options&) { return RunDoctorWindows(); }
 
