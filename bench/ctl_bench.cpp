@@ -70,6 +70,9 @@ int main() {
   tree.AddUsbDevice("1-1", "0403", "6001", "VRX-330 Pty");
   tree.BindInterface("1-1", "ftdi_sio", "ttyUSB0");
   tree.LinkNode("ttyUSB0", far.slavePath());
+  // Each open looks through every process it may see for another holder of the port.
+  test::FakeRoot::Link(tree.root() / "proc", "/proc");
+  far.ReleaseSlave();
   std::printf("vrx330ctl status, start to exit (target < 60 ms)\n");
   Report("status, pseudo-terminal controller", {"--root", tree.root().string(), "status"}, 40);
   Report("status, simulated controller", {"--simulate", "status"}, 40);
