@@ -115,20 +115,42 @@ void DisconnectLatency() {
   Row("disconnect latency (30 cycles)", Summarise(took), "target < 150 ms; a 3000 ms wait allowed");
 }
 
+// The time between successive status requests the controller received after `since`.
+std::vector<double> PollPeriods(SimulatedBridge& bridge, TimePoint since) {
+  std::vector<double> periods;
+  TimePoint last{};
+  for (const auto& f : bridge.controller().ReceivedFrames()) {
+    if (f.at < since || std::string_view(reinterpret_cast<const char*>(f.frame.data()) + 6, 3) != "PSG") continue;
+    if (last != TimePoint{}) periods.push_back(Ms(f.at - last).count());
+    last = f.at;
+  }
+  return periods;
+}
+
+// The bridge chip's latency timer, modelled by the simulator: held at the 16 ms a chip
+// starts with (a bridge the program may not set), and at the 1 ms the panel sets at open.
+void PollPeriodWithLatencyTimer() {
+  for (const bool held : {true, false}) {
+    SimulatedBridge bridge;
+    bridge.controller().SetLatencyTimer(16ms);
+    Rig rig(bridge);
+    rig.panel->ToggleConnection();
+    rig.PumpUntil([&] { return rig.Connected() && rig.window.IsEnabled(IDC_SET_STOP); });
+    if (held) bridge.controller().SetLatencyTimer(16ms);
+    const TimePoint since = std::chrono::steady_clock::now();
+    rig.Idle(3s);
+    Row(held ? "poll period, latency timer 16 ms" : "poll period, latency timer set to 1", Summarise(PollPeriods(bridge, since)),
+        "120 ms wait + exchange (~18 ms) + up to the timer");
+  }
+}
+
 void PollPeriodAndSetLatency() {
   SimulatedBridge bridge;
   Rig rig(bridge);
   rig.panel->ToggleConnection();
   rig.PumpUntil([&] { return rig.Connected() && rig.window.IsEnabled(IDC_SET_STOP); });
   rig.Idle(3s);
-  std::vector<double> periods;
-  TimePoint last{};
-  for (const auto& f : bridge.controller().ReceivedFrames()) {
-    if (std::string_view(reinterpret_cast<const char*>(f.frame.data()) + 6, 3) != "PSG") continue;
-    if (last != TimePoint{}) periods.push_back(Ms(f.at - last).count());
-    last = f.at;
-  }
-  Row("poll period (answering controller)", Summarise(periods), "120 ms wait + exchange (~18 ms)");
+  Row("poll period (answering controller)", Summarise(PollPeriods(bridge, {})), "120 ms wait + exchange (~18 ms)");
 
   // Set-to-frame: click to the MSP frame's first and last byte at the controller, which
   // spends the real line time (8.3 ms a frame) on it.
@@ -218,6 +240,86 @@ void PtySetLatency() {
   rig.panel->ToggleConnection();
 }
 
+// A click that lands while a status reply is arriving: how long after the reply's last
+// byte the move frame is complete at the far end of a pseudo-terminal. The far end
+// sends each reply at the line's pace (521 us a byte) or as a USB chip delivers it (two
+// bursts split anywhere, 2 to 6 ms apart).
+void ClickDuringReply(const char* what, bool bursts) {
+  RawPty pty;
+  if (!pty.ok()) return;
+  const int master = pty.master;
+  SerialBridge bridge([&] { return std::vector<SerialPortInfo>{{"VRX-330", pty.name}}; });
+  Rig rig(bridge);
+  rig.panel->ToggleConnection();
+  std::mutex mutex;
+  TimePoint replyStarted{}, replyEnded{}, moveSeen{};
+  std::atomic<bool> done{false};
+  std::thread far([&] {
+    const uint8_t reply[kFrameSize] = {'q', 't', 'r', 'x', '0', '2', 'P', 'S', 'G', 0, 0, 3, 0x5C, '*', StatusInitialised, '\r'};
+    std::string bytes;
+    while (!done) {
+      pollfd p{master, POLLIN, 0};
+      if (::poll(&p, 1, 20) <= 0) continue;
+      char buffer[256];
+      const ssize_t n = ::read(master, buffer, sizeof buffer);
+      if (n <= 0) continue;
+      bytes.append(buffer, static_cast<size_t>(n));
+      for (; bytes.size() >= kFrameSize; bytes.erase(0, kFrameSize)) {
+        if (bytes.compare(6, 3, "MSP") == 0) {
+          std::lock_guard lock(mutex);
+          moveSeen = std::chrono::steady_clock::now();
+        }
+        if (bytes.compare(6, 3, "PSG") != 0) continue;
+        {
+          std::lock_guard lock(mutex);
+          replyStarted = std::chrono::steady_clock::now();
+        }
+        std::mt19937 split(static_cast<unsigned>(bytes.size() + replyStarted.time_since_epoch().count()));
+        const size_t first = bursts ? 1 + split() % (kFrameSize - 1) : 1;
+        for (size_t i = 0; i < kFrameSize;) {
+          const size_t chunk = i == 0 ? first : bursts ? kFrameSize - i : 1;
+          [[maybe_unused]] const ssize_t w = ::write(master, reply + i, chunk);
+          i += chunk;
+          if (i < kFrameSize) std::this_thread::sleep_for(bursts ? std::chrono::microseconds(2000 + split() % 4000) : 521us);
+        }
+        std::lock_guard lock(mutex);
+        replyEnded = std::chrono::steady_clock::now();
+      }
+    }
+  });
+  rig.PumpUntil([&] { return rig.window.IsEnabled(IDC_SET_STOP); });
+  std::vector<double> latency;
+  std::mt19937 rng(11);
+  while (latency.size() < 120) {
+    TimePoint started{};
+    rig.PumpUntil([&] {
+      std::lock_guard lock(mutex);
+      if (replyStarted <= replyEnded) return false;
+      started = replyStarted;
+      return true;
+    }, 2s);
+    // Somewhere inside the reply (8.3 ms paced, 4 ms between the bursts).
+    std::this_thread::sleep_until(started + std::chrono::microseconds(500 + rng() % 3000));
+    rig.window.texts[IDC_NEW_VALUE] = std::to_string(1 + latency.size() % 10);
+    rig.panel->OnEntryChanged();
+    const TimePoint clicked = std::chrono::steady_clock::now();
+    rig.panel->OnSetStop();
+    TimePoint end{}, seen{};
+    const bool moved = rig.PumpUntil([&] {
+      std::lock_guard lock(mutex);
+      end = replyEnded;
+      seen = moveSeen;
+      return seen > clicked;
+    }, 2s);
+    // Only clicks that did land inside a reply count.
+    if (moved && clicked < end && end > started) latency.push_back(Ms(seen - end).count());
+  }
+  Row(what, Summarise(latency), "reply's last byte to the move frame; target p95 <= 1 ms");
+  done = true;
+  far.join();
+  rig.panel->ToggleConnection();
+}
+
 void IdleCpu(const char* what, SimulatorFaults faults, bool connect) {
   SimulatedBridge bridge;
   bridge.controller().SetFaults(faults);
@@ -258,7 +360,10 @@ int main() {
   std::printf("IrisDesk link figures (%u cores)\n", std::thread::hardware_concurrency());
   DisconnectLatency();
   PollPeriodAndSetLatency();
+  PollPeriodWithLatencyTimer();
   PtySetLatency();
+  ClickDuringReply("click in a paced reply, pty", false);
+  ClickDuringReply("click in a burst reply, pty", true);
   IdleCpu("CPU, connected, answering", {}, true);
   IdleCpu("CPU, connected, silent controller", {.silent = true}, true);
   IdleCpu("CPU, not connected", {}, false);

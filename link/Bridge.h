@@ -18,6 +18,7 @@ inline constexpr FT_STATUS FT_DEVICE_NOT_FOUND = 2;
 inline constexpr FT_STATUS FT_DEVICE_NOT_OPENED = 3;
 inline constexpr FT_STATUS FT_IO_ERROR = 4;  // the device is gone
 inline constexpr FT_STATUS FT_INVALID_PARAMETER = 6;
+inline constexpr FT_STATUS FT_NOT_SUPPORTED = 17;
 inline constexpr FT_STATUS FT_OTHER_ERROR = 18;
 
 // Opaque device handle; nullptr means no device.
@@ -78,9 +79,13 @@ class Bridge {
   virtual FT_STATUS FT_GetQueueStatus(FT_HANDLE handle, uint32_t* waiting) = 0;
   virtual FT_STATUS FT_Read(FT_HANDLE handle, void* buffer, uint32_t size, uint32_t* read) = 0;
   virtual FT_STATUS FT_Close(FT_HANDLE handle) = 0;
+  // How long the bridge chip holds received bytes before passing them on, in ms (FTDI
+  // chips start at 16). A bridge without such a timer, or that may not set it, says so.
+  virtual FT_STATUS FT_SetLatencyTimer(FT_HANDLE /*handle*/, uint8_t /*milliseconds*/) { return FT_NOT_SUPPORTED; }
 
-  // Blocks until more received bytes may be waiting or `timeout` has passed, so the
-  // reply wait sleeps instead of spinning. Returning early is always allowed.
+  // Blocks until a whole reply frame may be waiting, the device is gone (FT_IO_ERROR)
+  // or `timeout` has passed, so the reply wait sleeps instead of spinning. Returning
+  // early is always allowed.
   virtual FT_STATUS WaitForReceive(FT_HANDLE handle, std::chrono::microseconds timeout) = 0;
 };
 

@@ -90,6 +90,9 @@ FT_HANDLE OpenController(Bridge& bridge, const ControllerEntry& entry, const std
   if (opened != FT_OK || !handle) return nullptr;
   bridge.FT_SetBaudRate(handle, kLineBaud);
   bridge.FT_SetDataCharacteristics(handle, FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_NONE);
+  // A reply reaches us when the chip's latency timer runs out (16 ms as it starts): at
+  // 1 ms an exchange ends when its last byte does. Where it cannot be set, it only costs time.
+  bridge.FT_SetLatencyTimer(handle, kLatencyTimerMs);
   return handle;
 }
 

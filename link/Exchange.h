@@ -18,6 +18,7 @@ inline constexpr auto kReplyWindow = std::chrono::milliseconds(200);
 // The reply wait sleeps in slices this long at most, so a stop is seen promptly.
 inline constexpr auto kReplyWaitSlice = std::chrono::milliseconds(20);
 inline constexpr uint32_t kLineBaud = 19200;
+inline constexpr uint8_t kLatencyTimerMs = 1;
 
 // How one status exchange ended.
 enum class ExchangeOutcome {

@@ -31,6 +31,15 @@ std::string ReadAttribute(const fs::path& file) {
   return value;
 }
 
+// False when the attribute cannot be written (no permission, device gone).
+bool WriteAttribute(const std::string& file, const std::string& value) {
+  const int fd = ::open(file.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);  // sysfs ignores the truncation
+  if (fd < 0) return false;
+  const bool written = ::write(fd, value.data(), value.size()) == static_cast<ssize_t>(value.size());
+  ::close(fd);
+  return written;
+}
+
 // ttyUSB10 sorts after ttyUSB2: compare the letters, then the number.
 bool NaturalLess(const std::string& a, const std::string& b) {
   auto split = [](const std::string& s) {
@@ -79,7 +88,7 @@ bool Names(const SerialPortInfo& port, uint32_t flags, std::string_view arg) {
 
 bool DeviceGone(int error) { return error == EIO || error == ENXIO || error == ENODEV || error == EBADF; }
 
-constexpr auto kByteTime = std::chrono::microseconds(521);  // one 8N1 byte at 19200 baud
+constexpr cc_t kReplyBytes = 16;  // one reply frame
 
 }  // namespace
 
@@ -91,9 +100,10 @@ std::vector<SerialPortInfo> ListFtdiPorts(const std::string& sysRoot, const std:
     const std::string name = entry.path().filename().string();
     const auto usb = UsbDeviceOf(entry.path() / "device", sysRoot);
     if (!usb || ReadAttribute(*usb / "idVendor") != kFtdiVendorId) continue;
+    const fs::path latency = fs::canonical(entry.path() / "device", error) / "latency_timer";
     found.push_back({name,
                      {ReadAttribute(*usb / "product"), (fs::path(devRoot) / name).string(), usb->string(),
-                      ReadAttribute(*usb / "serial")}});
+                      ReadAttribute(*usb / "serial"), !error && fs::exists(latency, error) ? latency.string() : ""}});
   }
   std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return NaturalLess(a.first, b.first); });
   std::vector<SerialPortInfo> ports;
@@ -104,7 +114,10 @@ std::vector<SerialPortInfo> ListFtdiPorts(const std::string& sysRoot, const std:
 struct SerialBridge::Port {
   int fd = -1;
   bool exclusive = false;  // this descriptor set the tty's exclusive flag
+  std::string latencyTimer;       // the attribute's path; empty when none
+  std::string latencyTimerFound;  // its value before we changed it; empty when unchanged
   ~Port() {
+    if (!latencyTimerFound.empty()) WriteAttribute(latencyTimer, latencyTimerFound);
     if (fd < 0) return;
     // Exclusive use ends with us even when another descriptor keeps the tty open; a
     // flag somebody else set is theirs to clear.
@@ -156,19 +169,21 @@ FT_STATUS SerialBridge::FT_OpenEx(const char* arg, uint32_t flags, FT_HANDLE* ha
   *handle = nullptr;
   if (!arg) return FT_DEVICE_NOT_FOUND;
   // Looked up now, not in the last list: a replug since may have renumbered the ttys.
-  std::string path;
-  for (const auto& p : lister_()) {
+  std::optional<SerialPortInfo> found;
+  for (auto& p : lister_()) {
     if (Names(p, flags, arg)) {
-      path = p.devicePath;
+      found = std::move(p);
       break;
     }
   }
-  if (path.empty()) return FT_DEVICE_NOT_FOUND;
+  if (!found) return FT_DEVICE_NOT_FOUND;
+  const std::string& path = found->devicePath;
   // A program that holds the tty without locking it (a terminal program) would eat the
   // replies: refuse, before opening disturbs the line.
   if (!FindPortHolders(procRoot_, path, ::getpid()).empty()) return FT_DEVICE_NOT_OPENED;
 
   auto port = std::make_unique<Port>();
+  port->latencyTimer = found->latencyTimer;
   // Non-blocking, so neither a busy line nor a missing carrier can hang the panel.
   port->fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (port->fd < 0) return FT_DEVICE_NOT_OPENED;
@@ -186,7 +201,10 @@ FT_STATUS SerialBridge::FT_OpenEx(const char* arg, uint32_t flags, FT_HANDLE* ha
   tio.c_cflag |= CLOCAL | CREAD;
   tio.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS | CSTOPB | PARENB);
   tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
-  tio.c_cc[VMIN] = 0;
+  // poll() wakes the reply wait only once a whole reply has arrived (the line
+  // discipline's minimum count), however the bytes come; reads stay non-blocking and
+  // take what is there.
+  tio.c_cc[VMIN] = kReplyBytes;
   tio.c_cc[VTIME] = 0;
   ::cfsetspeed(&tio, B19200);
   if (::tcsetattr(port->fd, TCSANOW, &tio) != 0) return FT_DEVICE_NOT_OPENED;
@@ -300,25 +318,39 @@ FT_STATUS SerialBridge::FT_Close(FT_HANDLE handle) {
   return FT_OK;  // the descriptor closes with `port`
 }
 
+FT_STATUS SerialBridge::FT_SetLatencyTimer(FT_HANDLE handle, uint8_t milliseconds) {
+  std::lock_guard lock(mutex_);
+  const auto it = open_.find(handle);
+  if (it == open_.end()) return FT_INVALID_HANDLE;
+  Port& port = *it->second;
+  if (port.latencyTimer.empty()) return FT_NOT_SUPPORTED;
+  const std::string before = ReadAttribute(port.latencyTimer);
+  const std::string wanted = std::to_string(milliseconds);
+  if (before == wanted) return FT_OK;
+  if (!WriteAttribute(port.latencyTimer, wanted)) return FT_OTHER_ERROR;  // the udev rule's job, then
+  if (port.latencyTimerFound.empty()) port.latencyTimerFound = before;
+  return FT_OK;
+}
+
 FT_STATUS SerialBridge::WaitForReceive(FT_HANDLE handle, std::chrono::microseconds timeout) {
   const int fd = FdOf(handle);
   if (fd < 0) return FT_INVALID_HANDLE;
   int waiting = 0;
   ::ioctl(fd, FIONREAD, &waiting);
-  if (waiting == 0) {
-    // Sleep in the kernel until the first byte comes.
-    pollfd in{fd, POLLIN, 0};
-    const int ms = static_cast<int>((timeout.count() + 999) / 1000);
-    ::poll(&in, 1, ms);
-    // A hung-up line (unplugged) has nothing more to say.
-    return (in.revents & (POLLHUP | POLLERR | POLLNVAL)) ? FT_IO_ERROR : FT_OK;
+  if (waiting > kReplyBytes) {
+    // More than a frame can only end the window as a miss, and keeps the descriptor
+    // readable: sleep it out.
+    std::this_thread::sleep_for(timeout);
+    return FT_OK;
   }
-  // Part of a frame is waiting, so the descriptor stays readable: sleep for the time
-  // the rest needs on the line instead of polling a ready descriptor in a loop.
-  // More than a frame waiting can only end the window as a miss: sleep it out.
-  const auto rest = waiting < 16 ? kByteTime * (16 - waiting) : timeout;
-  std::this_thread::sleep_for(std::min<std::chrono::microseconds>(timeout, rest));
-  return FT_OK;
+  // Asleep in the kernel until the frame's last byte (the minimum count set at open).
+  pollfd in{fd, POLLIN, 0};
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(timeout);
+  const timespec limit{static_cast<time_t>(seconds.count()),
+                       static_cast<long>(std::chrono::nanoseconds(timeout - seconds).count())};
+  ::ppoll(&in, 1, &limit, nullptr);
+  // A hung-up line (unplugged) has nothing more to say.
+  return (in.revents & (POLLHUP | POLLERR | POLLNVAL)) ? FT_IO_ERROR : FT_OK;
 }
 
 }  // namespace irisdesk

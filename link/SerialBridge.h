@@ -21,6 +21,7 @@ struct SerialPortInfo {
   std::string devicePath;   // e.g. /dev/ttyUSB0
   std::string usbDevice = {};  // the USB device's sysfs folder above the tty
   std::string serial = {};     // USB serial number; empty when the device has none
+  std::string latencyTimer = {};  // the driver's latency_timer attribute; empty when none
 };
 
 // The FTDI ttys under `sysRoot` (normally "/sys"), ordered by tty name with numbers
@@ -48,6 +49,9 @@ class SerialBridge final : public Bridge {
   FT_STATUS FT_GetQueueStatus(FT_HANDLE handle, uint32_t* waiting) override;
   FT_STATUS FT_Read(FT_HANDLE handle, void* buffer, uint32_t size, uint32_t* read) override;
   FT_STATUS FT_Close(FT_HANDLE handle) override;
+  // Through sysfs, where this process may write it (root, or a udev rule that granted
+  // it); the value found is put back at close.
+  FT_STATUS FT_SetLatencyTimer(FT_HANDLE handle, uint8_t milliseconds) override;
   FT_STATUS WaitForReceive(FT_HANDLE handle, std::chrono::microseconds timeout) override;
 
  private:

@@ -133,6 +133,16 @@ FT_STATUS SimulatedBridge::FT_Close(FT_HANDLE handle) {
   return FT_OK;
 }
 
+FT_STATUS SimulatedBridge::FT_SetLatencyTimer(FT_HANDLE handle, uint8_t milliseconds) {
+  {
+    std::lock_guard lock(mutex_);
+    if (!ValidLocked(handle)) return FT_INVALID_HANDLE;
+  }
+  if (controller_.LatencyTimer() > Duration(0))
+    controller_.SetLatencyTimer(std::chrono::milliseconds(std::max<uint8_t>(milliseconds, 1)));
+  return FT_OK;
+}
+
 FT_STATUS SimulatedBridge::WaitForReceive(FT_HANDLE handle, std::chrono::microseconds timeout) {
   {
     std::lock_guard lock(mutex_);

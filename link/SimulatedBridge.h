@@ -38,6 +38,7 @@ class SimulatedBridge final : public Bridge {
   FT_STATUS FT_GetQueueStatus(FT_HANDLE handle, uint32_t* waiting) override;
   FT_STATUS FT_Read(FT_HANDLE handle, void* buffer, uint32_t size, uint32_t* read) override;
   FT_STATUS FT_Close(FT_HANDLE handle) override;
+  FT_STATUS FT_SetLatencyTimer(FT_HANDLE handle, uint8_t milliseconds) override;
   FT_STATUS WaitForReceive(FT_HANDLE handle, std::chrono::microseconds timeout) override;
 
  private:

@@ -96,13 +96,29 @@ void SimulatedController::QueueReply(TimePoint at) {
   TimePoint t = at + kTurnaround + (faults_.lateReply ? kLateBy : Duration(0));
   auto send = [&](uint8_t b) {
     t += kByteTime;
-    toPanel_.push_back({t, b});
+    toPanel_.push_back({DeliveredLocked(t), b});
   };
   if (faults_.strayBytes) {
     for (uint8_t b : {uint8_t{'*'}, uint8_t{'*'}, uint8_t{'\r'}}) send(b);
   }
   const size_t length = faults_.shortReply ? 10 : kFrameSize;
   for (size_t i = 0; i < length; ++i) send(reply[i]);
+}
+
+TimePoint SimulatedController::DeliveredLocked(TimePoint onLine) const {
+  if (latencyTimer_ <= Duration(0)) return onLine;
+  const auto ticks = (onLine.time_since_epoch() + latencyTimer_ - Duration(1)) / latencyTimer_;
+  return TimePoint(ticks * latencyTimer_);
+}
+
+void SimulatedController::SetLatencyTimer(Duration timer) {
+  std::lock_guard lock(mutex_);
+  latencyTimer_ = timer;
+}
+
+Duration SimulatedController::LatencyTimer() {
+  std::lock_guard lock(mutex_);
+  return latencyTimer_;
 }
 
 size_t SimulatedController::Waiting() {

@@ -57,6 +57,11 @@ class SimulatedController {
 
   void SetFaults(const SimulatorFaults& faults);
   SimulatorFaults Faults();
+  // A bridge chip's latency timer: bytes reach the panel's side only at its next tick
+  // (ticks every `timer`), as FTDI chips pass on what they received. Zero, the default,
+  // models no timer, and then setting one through the bridge does nothing either.
+  void SetLatencyTimer(Duration timer);
+  Duration LatencyTimer();
 
   double Position();  // motor steps
   uint8_t Flags();
@@ -68,10 +73,12 @@ class SimulatedController {
   void QueueReply(TimePoint at);
   void DropArrived(TimePoint now);
   uint8_t FlagsLocked() const;
+  TimePoint DeliveredLocked(TimePoint onLine) const;
 
   Clock& clock_;
   std::mutex mutex_;
   SimulatorFaults faults_;
+  Duration latencyTimer_{0};
   // Motor model, valid at modelTime_.
   TimePoint modelTime_{};
   double position_ = kPowerUpPosition;

@@ -164,12 +164,14 @@ TEST(Doctor, NamesEachProblemWithItsFixAndNoneOnASoundMachine) {
   ::stat((dev + "/ttyUSB0").c_str(), &node);  // group 20, or whichever this user could give it
   tree.WriteAt("etc/group", "dialout:x:" + std::to_string(node.st_gid) + ":bob,alice\n");  // not in her session yet
   tree.AddProcess(4242, "minicom", {dev + "/ttyUSB0"});
+  tree.WriteAt("sys/class/tty/ttyUSB0/device/latency_timer", "16\n");
   for (auto [pid, name] : {std::pair{77, "brltty"}, {78, "ModemManager"}}) tree.AddProcess(pid, name, {});
   Problems problems = {
       {"1-1 (0403:fa33, \"VRX-330 custom\") has no tty: the ftdi_sio driver is not loaded", "sudo modprobe ftdi_sio"},
       {"1-2 (0403:6001, \"Held by libusb\") is claimed by the driver 'usbfs'", "sudo fuser -v /dev/bus/usb/001/003"},
       {"alice may not open " + dev + "/ttyUSB0 (mode 0660, group dialout): added to dialout after", "log out and in"},
       {dev + "/ttyUSB0 is held by process 4242 (minicom)", "close minicom (or: kill 4242)"},
+      {dev + "/ttyUSB0 has a latency timer of 16 ms", "echo 1 | sudo tee /sys/bus/usb-serial/devices/ttyUSB0/latency_timer"},
       {"alice may not open " + dev + "/ttyUSB1 (mode 0600", "install the udev rule: sudo cp 70-irisdesk-ftdi.rules"},
       {dev + "/ttyUSB2 does not exist", "sudo udevadm control --reload && sudo udevadm trigger"},
       {"no IrisDesk udev rule is installed", "sudo cp 70-irisdesk-ftdi.rules /etc/udev/rules.d/"},
@@ -184,7 +186,7 @@ TEST(Doctor, NamesEachProblemWithItsFixAndNoneOnASoundMachine) {
   tree.WriteAt(rules + "/99-irisdesk-ftdi.rules", "SUBSYSTEM==\"tty\", TAG+=\"uaccess\"\n");
   problems[0] = {"does not know the product id 0403:fa33", "echo 0403 fa33 | sudo tee /sys/bus/usb-serial/drivers/"};
   problems[2] = {"ttyUSB0 (mode 0660, group dialout): not in the group dialout", "sudo usermod -aG dialout alice"};
-  problems[6] = {rules + "/99-irisdesk-ftdi.rules sorts after 73-seat-late.rules",
+  problems[7] = {rules + "/99-irisdesk-ftdi.rules sorts after 73-seat-late.rules",
                  "sudo mv " + rules + "/99-irisdesk-ftdi.rules " + rules + "/70-irisdesk-ftdi.rules"};
   expect(problems);
 
@@ -193,6 +195,7 @@ TEST(Doctor, NamesEachProblemWithItsFixAndNoneOnASoundMachine) {
   for (const char* gone : {"sys/bus/usb/devices/1-1", "sys/bus/usb/devices/1-2", "proc", "etc/udev"})
     std::filesystem::remove_all(tree.root() / gone);
   ::chmod((dev + "/ttyUSB1").c_str(), 0660);
+  tree.WriteAt("sys/class/tty/ttyUSB0/device/latency_timer", "1\n");
   tree.AddNode("ttyUSB2", 0660, 20);
   user.groups.push_back(node.st_gid);
   tree.AddProcess(78, "ModemManager", {});

@@ -56,7 +56,7 @@ TEST_F(PollTest, ConnectConfiguresTheLineAndTheFirstReplyEnablesTheControls) {
   EXPECT_EQ(Shown(), "VRX-330 Controller Not Connected.|Disconnect||");
   Answer(1537, StatusInitialised);
   Poll();
-  EXPECT_EQ(bridge.log, (Strings{"Open VRX-330", "Baud 19200", "Data 8 0 0", "Purge 1", "Write QTRX02PSG 0", "Read",
+  EXPECT_EQ(bridge.log, (Strings{"Open VRX-330", "Baud 19200", "Data 8 0 0", "Latency 1", "Purge 1", "Write QTRX02PSG 0", "Read",
                                  "Purge 1"}));
   EXPECT_EQ(Shown(), "VRX-330 Controller Connected.|Disconnect|1.23|ops");
 }

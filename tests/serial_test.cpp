@@ -63,6 +63,8 @@ TEST(SerialLink, EachLinkTalksOnlyToTheControllerChosen) {
   tree.AddTty("ttyUSB1", "0403", "VRX-330 B");
   tree.LinkNode("ttyUSB0", a.slavePath());
   tree.LinkNode("ttyUSB1", b.slavePath());
+  const auto latencyB = [&] { return test::ReadFile(tree.sys() / "class/tty/ttyUSB1/device/latency_timer"); };
+  tree.WriteAt("sys/class/tty/ttyUSB1/device/latency_timer", "16\n");
   SerialBridge bridge{tree.sys().string(), (tree.root() / "dev").string()};
   test::PanelHarness h;
   auto& p = h.Start(bridge);
@@ -80,7 +82,9 @@ TEST(SerialLink, EachLinkTalksOnlyToTheControllerChosen) {
   // B is initialised by the panel; a size typed but never Set; A starts homing; back to B.
   connectTo(1);
   ASSERT_TRUE(h.PumpUntil([&] { return b.controller().Flags() == StatusInitialised; }));
+  EXPECT_EQ(latencyB(), "1");  // replies passed on at once while linked, then as it was
   p.ToggleConnection();
+  EXPECT_EQ(latencyB(), "16");
   h.Type("9");
   connectTo(0);
   ASSERT_TRUE(h.PumpUntil([&] { return (a.controller().Flags() & StatusInitialising) != 0; }));

@@ -155,6 +155,7 @@ class Doctor {
     for (const auto& port : ports) {
       denied |= !CheckAccess(port.devicePath);
       CheckHolders(port.devicePath);
+      CheckLatencyTimer(port);
     }
     const auto rules = InstalledRules(root_);
     CheckRules(rules, denied);
@@ -252,6 +253,22 @@ class Doctor {
               "sudo usermod -aG " + group + " " + user_.name + ", then log out and in again");
     }
     return false;
+  }
+
+  // FTDI chips hold what they received until this runs out: each reply would reach
+  // the program up to that much later.
+  void CheckLatencyTimer(const SerialPortInfo& port) {
+    if (port.latencyTimer.empty()) return;  // a driver without the timer
+    const std::string value = FirstLine(port.latencyTimer);
+    if (value == "1") {
+      Ok(port.devicePath + " passes replies on after 1 ms (latency timer)");
+      return;
+    }
+    const std::string tty = fs::path(port.devicePath).filename().string();
+    Problem(port.devicePath + " has a latency timer of " + value + " ms: each reply reaches the program up to " +
+                value + " ms late",
+            "install the IrisDesk udev rule, which sets 1 ms whenever the bridge is plugged in; until then: "
+            "echo 1 | sudo tee /sys/bus/usb-serial/devices/" + tty + "/latency_timer");
   }
 
   void CheckHolders(const std::string& path) {

@@ -70,6 +70,10 @@ class ScriptedBridge final : public Bridge {
     Log("Data " + std::to_string(bits) + " " + std::to_string(stop) + " " + std::to_string(parity));
     return FT_OK;
   }
+  FT_STATUS FT_SetLatencyTimer(FT_HANDLE, uint8_t milliseconds) override {
+    Log("Latency " + std::to_string(milliseconds));
+    return FT_OK;
+  }
   FT_STATUS FT_Purge(FT_HANDLE, uint32_t mask) override {
     Log("Purge " + std::to_string(mask));
     const TimePoint now = clock_.Now();
