@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
+#include <utility>
 #include <vector>
 
 #include "settings/WideText.h"
@@ -21,13 +23,14 @@ bool Resolve(HMODULE module, const char* name, F& target) {
   return proc != nullptr;
 }
 
-// A description that fits the record: UTF-8 can be longer than the 8-bit text it came
-// from, so it is cut at a whole character.
-void CopyDescription(const std::string& text, char (&out)[64]) {
-  size_t n = std::min(text.size(), sizeof out - 1);
-  while (n > 0 && n < text.size() && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
-  std::copy_n(text.data(), n, out);
-  out[n] = '\0';
+// One of the record's 8-bit texts as UTF-8 that fits `out` (it can grow, so it is cut
+// at a whole character), remembering the library's bytes for opening by it.
+template <size_t In, size_t Out, typename Texts>
+void CopyText(const char (&in)[In], uint32_t openFlag, char (&out)[Out], Texts& texts) {
+  const std::string ansi(in, strnlen(in, In));
+  CopyListedText(Narrow(Widen(ansi, CP_THREAD_ACP)), out);
+  // Of two names listed alike, the first is the one the library would open.
+  if (!ansi.empty()) texts.try_emplace({openFlag, std::string(out)}, ansi);
 }
 
 }  // namespace
@@ -84,18 +87,22 @@ FT_STATUS D2xxBridge::FT_GetDeviceInfoList(FT_DEVICE_LIST_INFO_NODE* list, uint3
   DWORD n = capacity;
   const Status status = calls_.GetDeviceInfoList(nodes.data(), &n);
   const uint32_t filled = std::min<uint32_t>(n, capacity);
+  LibraryTexts texts;
   for (uint32_t i = 0; i < filled; ++i) {
     const DeviceNode& node = nodes[i];
     FT_DEVICE_LIST_INFO_NODE& out = list[i];
+    out = FT_DEVICE_LIST_INFO_NODE{};  // Port stays empty: the library names no port
     out.Flags = node.Flags;
     out.Type = node.Type;
     out.ID = node.ID;
     out.LocId = node.LocId;
-    std::copy_n(node.SerialNumber, sizeof out.SerialNumber, out.SerialNumber);
-    out.SerialNumber[sizeof out.SerialNumber - 1] = '\0';
-    const std::string ansi(node.Description, strnlen(node.Description, sizeof node.Description));
-    CopyDescription(Narrow(Widen(ansi, CP_THREAD_ACP)), out.Description);
+    CopyText(node.SerialNumber, FT_OPEN_BY_SERIAL_NUMBER, out.SerialNumber, texts);
+    CopyText(node.Description, FT_OPEN_BY_DESCRIPTION, out.Description, texts);
     out.ftHandle = node.ftHandle;
+  }
+  {
+    std::lock_guard lock(listedMutex_);
+    listed_ = std::move(texts);
   }
   *count = filled;
   return status;
@@ -104,7 +111,15 @@ FT_STATUS D2xxBridge::FT_GetDeviceInfoList(FT_DEVICE_LIST_INFO_NODE* list, uint3
 FT_STATUS D2xxBridge::FT_OpenEx(const char* arg, uint32_t flags, FT_HANDLE* handle) {
   *handle = nullptr;
   if (!module_ || !arg) return kAbsent;
-  std::string ansi = Narrow(Widen(arg), CP_THREAD_ACP);
+  // No port is ever listed here, and the library's own flag 4 takes a location number.
+  if (flags != FT_OPEN_BY_SERIAL_NUMBER && flags != FT_OPEN_BY_DESCRIPTION) return FT_DEVICE_NOT_FOUND;
+  std::string ansi;
+  {
+    std::lock_guard lock(listedMutex_);
+    if (const auto it = listed_.find({flags, arg}); it != listed_.end()) ansi = it->second;
+  }
+  // A text not listed (typed, or listed before the last listing) converts as it is.
+  if (ansi.empty()) ansi = Narrow(Widen(arg), CP_THREAD_ACP);
   return calls_.OpenEx(ansi.data(), flags, handle);
 }
 

@@ -3,7 +3,10 @@
 // PC without the driver still starts the panel: it then lists no devices.
 #include <windows.h>
 
+#include <map>
+#include <mutex>
 #include <string>
+#include <utility>
 
 #include "link/Bridge.h"
 
@@ -41,7 +44,7 @@ class D2xxBridge final : public Bridge {
 
   // The library's own declarations: 32-bit ULONG/DWORD, the WINAPI convention.
   using Status = ULONG;
-  struct DeviceNode {  // the library's device record; Description is 8-bit ANSI text
+  struct DeviceNode {  // the library's device record; its texts are 8-bit ANSI
     ULONG Flags, Type, ID;
     DWORD LocId;
     char SerialNumber[16];
@@ -62,10 +65,17 @@ class D2xxBridge final : public Bridge {
   };
 
  private:
+  // The library's own 8-bit text for a text the last listing gave as UTF-8, by the
+  // flag that opens by it: UTF-8 cut to fit its field does not convert back to it.
+  using LibraryTexts = std::map<std::pair<uint32_t, std::string>, std::string>;
+
   HMODULE module_ = nullptr;
   Calls calls_{};
   std::string missingCall_;
   std::wstring libraryPath_;
+  // The panel lists on the window's thread and, after a lost device, on its worker.
+  std::mutex listedMutex_;
+  LibraryTexts listed_;
 };
 
 }  // namespace irisdesk

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "app/vrx330ctl/Doctor.h"
+#include "link/ControllerList.h"
 #include "link/D2xxBridge.h"
-#include "link/Exchange.h"
 #include "settings/WideText.h"
 
 namespace irisdesk::ctl {

@@ -1,11 +1,19 @@
 // A stand-in FTD2XX.DLL for tests: the ten library calls, exported by name like the
-// real ones, over the simulated controller. It lists the controller under an 8-bit
-// (Windows-1252) description, so the code-page conversions are exercised both ways.
-// IRISDESK_D2XX_DOUBLE, read at each call, may hold "fail-open" and "unplugged".
+// real ones, over the simulated controller. It lists two controllers of one model under
+// an 8-bit (Windows-1252) description, serial numbers FT1A and FT2B, so the code-page
+// conversions are exercised both ways and an open must name one by its serial number.
+// Both are the one simulated controller, so one at a time opens.
+// IRISDESK_D2XX_DOUBLE, read at each call, may hold "fail-open", "unplugged" and
+// "long-name": the first controller then has no serial number and a description that
+// fills the record's field, which grows past it in UTF-8.
+// Each open sets IRISDESK_D2XX_OPENED to "flags text" as asked, for the tests in the
+// same process to see which controller was opened and how.
 #include <windows.h>
 
 #include <cstddef>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "link/D2xxBridge.h"
 #include "link/SimulatedBridge.h"
@@ -13,6 +21,9 @@
 namespace {
 
 constexpr char kDescription[] = "VRX-330 Pr\374fstand";  // the u-umlaut in Windows-1252
+constexpr char kLongDescription[] =
+    "VRX-330 Pr\374fstand Blenden\366ffnung f\374r Gr\366\337enmessung Ma\337 f\374r Ma\337e";
+static_assert(sizeof kLongDescription == 64, "exactly fills the record's field");
 
 // The library's record, pinned here by its own figures (x64) so a slip in the
 // bridge's declaration shows.
@@ -32,6 +43,17 @@ irisdesk::SimulatedBridge& Bridge() {
   return simulator;
 }
 
+struct Device {
+  const char* serial;
+  const char* description;
+};
+
+std::vector<Device> Devices() {
+  if (!Bridge().Plugged()) return {};
+  if (Told("long-name")) return {{"", kLongDescription}, {"FT2B", kDescription}};
+  return {{"FT1A", kDescription}, {"FT2B", kDescription}};
+}
+
 // The library counts in DWORD, the simulator in uint32_t: copied back, never aliased.
 template <typename Call>
 ULONG Counted(DWORD* count, Call call) {
@@ -46,21 +68,36 @@ ULONG Counted(DWORD* count, Call call) {
 extern "C" {
 
 ULONG WINAPI FT_CreateDeviceInfoList(DWORD* count) {
-  return Counted(count, [](uint32_t* n) { return Bridge().FT_CreateDeviceInfoList(n); });
+  *count = static_cast<DWORD>(Devices().size());
+  return irisdesk::FT_OK;
 }
 
 // Like the library, fills as many records as it counts, whatever room it was given.
 ULONG WINAPI FT_GetDeviceInfoList(Node* list, DWORD* count) {
-  const ULONG status = FT_CreateDeviceInfoList(count);
-  for (DWORD i = 0; i < *count; ++i) std::strcpy((list[i] = Node{}).Description, kDescription);
-  return status;
+  const std::vector<Device> devices = Devices();
+  *count = static_cast<DWORD>(devices.size());
+  for (size_t i = 0; i < devices.size(); ++i) {
+    list[i] = Node{};
+    std::strcpy(list[i].SerialNumber, devices[i].serial);
+    std::strcpy(list[i].Description, devices[i].description);
+  }
+  return irisdesk::FT_OK;
 }
 
+// Opens the first controller with that serial number (flag 1) or description (flag 2).
 ULONG WINAPI FT_OpenEx(void* arg, DWORD flags, void** handle) {
+  if (!arg) return irisdesk::FT_INVALID_PARAMETER;
+  const char* text = static_cast<const char*>(arg);
+  SetEnvironmentVariableA("IRISDESK_D2XX_OPENED", (std::to_string(flags) + " " + text).c_str());
   if (Told("fail-open")) return irisdesk::FT_DEVICE_NOT_OPENED;
-  if (flags != irisdesk::FT_OPEN_BY_DESCRIPTION || std::strcmp(static_cast<const char*>(arg), kDescription))
-    return irisdesk::FT_DEVICE_NOT_FOUND;
-  return Bridge().FT_OpenEx(irisdesk::kSimulatorDescription, flags, handle);
+  for (const Device& d : Devices()) {
+    const char* name = flags == irisdesk::FT_OPEN_BY_SERIAL_NUMBER ? d.serial
+                       : flags == irisdesk::FT_OPEN_BY_DESCRIPTION ? d.description
+                                                                   : nullptr;
+    if (name && *name && std::strcmp(text, name) == 0)
+      return Bridge().FT_OpenEx(irisdesk::kSimulatorDescription, irisdesk::FT_OPEN_BY_DESCRIPTION, handle);
+  }
+  return irisdesk::FT_DEVICE_NOT_FOUND;
 }
 
 ULONG WINAPI FT_SetBaudRate(void* h, ULONG baud) { return Bridge().FT_SetBaudRate(h, baud); }

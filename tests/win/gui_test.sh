@@ -126,7 +126,7 @@ printf '[settings]\r\nAuto Connect=1\r\nDiaphragm Precision=10\r\n; kept\r\n' >"
 ln -s ../shared.ini "$work/d2xx/vrx330.ini"
 start "$work/d2xx"
 wait_for 20 "auto-connected" has_text 1010 "VRX-330 Controller Connected."
-has_text 1012 "VRX-330 Prüfstand" || fail "the 8-bit description is listed: $(text_of 1012)"
+has_text 1012 "VRX-330 Prüfstand (FT1A)" || fail "the 8-bit description is listed with its serial number: $(text_of 1012)"
 ready
 type_size 2.5
 click 1007
