@@ -14,6 +14,7 @@ else
     clang libclang-rt-dev
     xvfb xauth imagemagick librsvg2-bin
     help2man dpkg-dev file
+    udev umockdev
   )
 fi
 
