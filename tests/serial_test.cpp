@@ -1,5 +1,5 @@
-// The Linux serial transport: finding FTDI bridges in sysfs, and the termios I/O path
-// on a pseudo-terminal with a simulated controller on the other side.
+// The Linux serial transport: finding FTDI bridges in sysfs, and the panel's links over
+// termios to pseudo-terminals with a simulated controller on the other side.
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -25,29 +25,6 @@ TEST(SerialEnumeration, ListsOnlyFtdiDevicesInNumericOrder) {
   std::string listed;
   for (const auto& p : ListFtdiPorts(sys.sys().string(), "/dev")) listed += p.description + "@" + p.devicePath + " ";
   EXPECT_EQ(listed, "VRX-330 A@/dev/ttyUSB2 @/dev/ttyUSB3 @/dev/ttyUSB4 VRX-330 B@/dev/ttyUSB10 ");
-}
-
-// The panel's whole link over termios: connect, a move stopped half-way, and a
-// hang-up seen as a lost device.
-TEST(SerialLink, FullCycleThroughTermios) {
-  test::PtyController far;
-  SerialBridge bridge{[&] { return std::vector<SerialPortInfo>{{"VRX-330", far.slavePath()}}; }};
-  test::PanelHarness h;
-  auto shows = [&](int id, const std::string& text) { return h.PumpUntil([&] { return h.window.Text(id) == text; }); };
-  h.WriteIni("[settings]\r\nAuto Connect=1\r\nDiaphragm Precision=10\r\n");
-  auto& p = h.Start(bridge);
-  ASSERT_TRUE(shows(IDC_STATUS_LINE, "VRX-330 Controller Connected."));
-  far.ReleaseSlave();  // the panel holds the line open now
-  ASSERT_TRUE(shows(IDC_CURRENT_VALUE, "0.00") && h.PumpUntil([&] { return h.window.IsEnabled(IDC_SET_STOP); }));
-  h.Type("1.5");
-  p.OnSetStop();
-  ASSERT_TRUE(shows(IDC_SET_STOP, "Stop"));
-  p.OnSetStop();  // stop mid-move
-  ASSERT_TRUE(shows(IDC_SET_STOP, "Set"));
-  EXPECT_LT(far.controller().Position(), MmToSteps(1.5));
-  far.HangUp();
-  ASSERT_TRUE(shows(IDC_STATUS_LINE, "VRX-330 Controller Not Connected."));
-  EXPECT_TRUE(h.PumpUntil([&] { return !p.workerRunning(); }));
 }
 
 // Two controllers on one panel: nothing asked of one link reaches the next, a
