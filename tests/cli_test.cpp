@@ -67,6 +67,14 @@ TEST(Vrx330ctl, SimulatorCommandsUsageErrorsAndExitStatus) {
   ctl.Expect({"set", "--simulate", "2.5", "--wait"}, 0, "device=VRX-330 Simulator\ntarget_mm=2.50\nlink=connected\n"
              "size_mm=2.50\nmoving=no\ninitialising=no\ninitialised=yes\n");
   ctl.Expect({"--simulate", "set", "1", "--wait", "--timeout", "0.2"}, 1, "", "did not finish within 0.2 s");
+  // The frames and events of a run, each on its line as it happened.
+  const std::string trace = ctl.Path(3);
+  ctl.Expect({"--simulate", "--trace", trace, "init"}, 0, "initialised=no");
+  for (const char* line : {"open \"VRX-330 Simulator\" by description: ok\n", "latency timer 1 ms: ok\n",
+                           "> 51 54 52 58 30 32 49 4E 54 00 00 00 00 2A 2A 0D  QTRX02INT 0\n",
+                           "> 51 54 52 58 30 32 50 53 47 00 00 00 00 2A 2A 0D  QTRX02PSG 0\n",
+                           "< 71 74 72 78 30 32 50 53 47 00 00 0B", " moving initialising not initialised\n", "close\n"})
+    EXPECT_TRUE(Contains(test::ReadFile(trace), line)) << line << test::ReadFile(trace);
   ctl.Expect({"--simulate", "-d", "Elsewhere", "status"}, 3, "", "cannot open 'Elsewhere'");
   ctl.Expect({"--root", "/nonexistent", "status"}, 3, "", "no controller found");
   ctl.Expect({"set", "14.01"}, 2, "", "size 14.01 mm is outside the travel of 0 to 14 mm");

@@ -8,9 +8,12 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
+#include "link/FrameTrace.h"
 #include "link/SerialBridge.h"
 #include "link/SimulatedBridge.h"
 #include "settings/Platform.h"
@@ -59,9 +62,11 @@ bool ToolkitCanStart(const std::vector<std::string>& args) {
 
 std::string CIrisDeskApp::HelpText(const std::string& program, const std::string& settingsPath) {
   return "Usage: " + program +
-         " [--simulate] [toolkit options]\n"
+         " [--simulate] [--trace FILE] [toolkit options]\n"
          "Control panel for the VRX-330 motorised iris diaphragm controller.\n\n"
          "  --simulate        run on the built-in simulated VRX-330 instead of USB-serial bridges\n"
+         "  --trace FILE      write every frame sent and received, and the link's events,\n"
+         "                    to FILE as they happen (for bug reports)\n"
          "  --settings-path   print the settings file in use and exit\n"
          "  --help            show this help and exit\n"
          "  --version         show the version and exit\n\n"
@@ -83,14 +88,14 @@ int CIrisDeskApp::Run(int argc, char** argv) {
   // Options that only print need no display, so they are answered before the toolkit
   // starts; the toolkit then takes its own options out of argv, and what is left must
   // be ours.
-  std::string bad;
+  std::string bad, trace;
   std::vector<std::string> args(argv + std::min(argc, 1), argv + argc);
-  Action action = ParseArguments(args, bad);
+  Action action = ParseArguments(args, bad, trace);
   std::unique_ptr<QApplication> app;
   if (action == Action::BadUsage && ToolkitCanStart(args)) {
     app = std::make_unique<QApplication>(argc, argv);
     args.assign(argv + std::min(argc, 1), argv + argc);
-    action = ParseArguments(args, bad);
+    action = ParseArguments(args, bad, trace);
   }
   switch (action) {
     case Action::Help: std::fputs(HelpText(program, settingsPath).c_str(), stdout); return 0;
@@ -114,6 +119,14 @@ int CIrisDeskApp::Run(int argc, char** argv) {
     bridge = std::make_unique<SimulatedBridge>();
   else
     bridge = std::make_unique<SerialBridge>();
+  if (!trace.empty()) {
+    std::FILE* file = TracingBridge::OpenFile(trace);
+    if (!file) {
+      std::fprintf(stderr, "%s: cannot write the trace '%s': %s\n", program.c_str(), trace.c_str(), std::strerror(errno));
+      return 2;
+    }
+    bridge = std::make_unique<TracingBridge>(std::move(bridge), file);
+  }
 
   PanelWindow panel(*bridge, exe);
   CloseOnTermination(panel);

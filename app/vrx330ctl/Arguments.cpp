@@ -99,6 +99,8 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
       flag(o.simulate);
     } else if (a == "-d" || a == "--device") {
       if (auto v = value("--device")) o.device = *v;
+    } else if (a == "--trace") {
+      if (auto v = value("--trace")) o.traceFile = *v;
 #ifndef _WIN32  // Windows has no such tree: there --root is an unknown option
     } else if (a == "--root") {
       if (auto v = value("--root")) o.root = v->empty() ? "/" : *v;
@@ -164,6 +166,8 @@ std::string HelpText() {
          "                            several controllers is a usage error\n"
          "      --simulate            use a built-in simulated controller (a fresh one each run)\n"
          "      --json                print one JSON object (watch: one per line)\n"
+         "      --trace FILE          write every frame sent and received, and the link's\n"
+         "                            events, to FILE as they happen (for bug reports)\n"
          "      --wait                with set or init: wait until the motor has stopped\n"
          "      --timeout SECONDS     how long --wait and a needed initialisation may take\n"
          "                            (default 30)\n"

@@ -19,6 +19,7 @@ struct Options {
   bool help = false;
   bool version = false;
   std::optional<std::string> device;  // -d/--device; default: the first listed
+  std::optional<std::string> traceFile;  // --trace: the link's frames and events go there
   double timeoutSeconds = 30.0;       // for --wait and the initialisation `set` may need
   std::string root = "/";             // where sys/, dev/, proc/ and etc/ are (tests, chroots)
 };

@@ -1,11 +1,14 @@
 // vrx330ctl: the VRX-330 from scripts and shells, on the same link as the panel.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "app/vrx330ctl/Arguments.h"
 #include "app/vrx330ctl/Commands.h"
 #include "app/vrx330ctl/Doctor.h"
 #include "app/vrx330ctl/Platform.h"
+#include "link/FrameTrace.h"
 #include "link/SimulatedBridge.h"
 
 using namespace irisdesk;
@@ -41,6 +44,14 @@ int main(int argc, char** argv) {
     bridge = std::make_unique<SimulatedBridge>();
   else
     bridge = ControllerBridge(o);
+  if (o.traceFile) {
+    std::FILE* trace = TracingBridge::OpenFile(*o.traceFile);
+    if (!trace) {
+      std::fprintf(stderr, "vrx330ctl: cannot write the trace '%s': %s\n", o.traceFile->c_str(), std::strerror(errno));
+      return ExitUsage;
+    }
+    bridge = std::make_unique<TracingBridge>(std::move(bridge), trace);
+  }
   Environment env{*bridge, RealClock(), interrupt.stop(), {}};
   if (!o.simulate) env.explainOpenFailure = OpenFailureExplainer(o);
   return RunCommand(o, env);

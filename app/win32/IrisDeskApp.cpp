@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "link/D2xxBridge.h"
+#include "link/FrameTrace.h"
 #include "link/SimulatedBridge.h"
 #include "settings/Platform.h"
 #include "settings/SettingsFile.h"
@@ -18,9 +19,11 @@ namespace irisdesk {
 namespace {
 
 constexpr const char* kHelp =
-    "Usage: irisdesk [--simulate]\r\n"
+    "Usage: irisdesk [--simulate] [--trace FILE]\r\n"
     "Control panel for the VRX-330 motorised iris diaphragm controller.\r\n\r\n"
     "  --simulate        run on the built-in simulated VRX-330 instead of the D2XX devices\r\n"
+    "  --trace FILE      write every frame sent and received, and the link's events,\r\n"
+    "                    to FILE as they happen (for bug reports)\r\n"
     "  --settings-path   show the settings file in use and exit\r\n"
     "  --help            show this help and exit\r\n"
     "  --version         show the version and exit\r\n";
@@ -58,8 +61,8 @@ std::vector<std::string> CommandLineArguments() {
 }  // namespace
 
 int CIrisDeskApp::Run() {
-  std::string bad;
-  const Action action = ParseArguments(CommandLineArguments(), bad);
+  std::string bad, trace;
+  const Action action = ParseArguments(CommandLineArguments(), bad, trace);
   const std::string exe = RunningExecutablePath();
   switch (action) {
     case Action::Help: Tell(kHelp, false); return 0;
@@ -80,6 +83,14 @@ int CIrisDeskApp::Run() {
     bridge = std::make_unique<SimulatedBridge>();
   else
     bridge = std::make_unique<D2xxBridge>();
+  if (!trace.empty()) {
+    std::FILE* file = TracingBridge::OpenFile(trace);
+    if (!file) {
+      Tell("irisdesk: cannot write the trace '" + trace + "'\r\n", true);
+      return 2;
+    }
+    bridge = std::make_unique<TracingBridge>(std::move(bridge), file);
+  }
   PanelDialog panel(GetModuleHandleW(nullptr), *bridge, exe);
   panel.RunModal();
   return 0;
