@@ -40,7 +40,7 @@ struct FT_DEVICE_LIST_INFO_NODE {
   uint32_t Type = 0;
   uint32_t ID = 0;
   uint32_t LocId = 0;
-  char SerialNumber[16] = {};  // the USB serial number
+  char SerialNumber[64] = {};  // the USB serial number (the library's own holds 15 bytes)
   char Description[64] = {};   // the USB product string
   FT_HANDLE ftHandle = nullptr;
   char Port[128] = {};  // where the device is reached (Linux: /dev/ttyUSB1)

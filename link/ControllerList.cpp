@@ -55,6 +55,16 @@ std::vector<std::string> EntryLabels(const std::vector<ControllerEntry>& entries
       labels.push_back(e.description + " (#" + std::to_string(i + 1) + ")");
     }
   }
+  // A product string may itself read like another entry's label ("VRX-330 (FT1A)"):
+  // the later one of two alike gets its place too, as often as needed.
+  for (bool alike = true; alike;) {
+    alike = false;
+    for (size_t i = 1; i < labels.size(); ++i)
+      if (std::find(labels.begin(), labels.begin() + static_cast<long>(i), labels[i]) != labels.begin() + static_cast<long>(i)) {
+        labels[i] += " (#" + std::to_string(i + 1) + ")";
+        alike = true;
+      }
+  }
   return labels;
 }
 
@@ -71,8 +81,13 @@ std::optional<size_t> FindController(const std::vector<ControllerEntry>& listed,
   return std::nullopt;
 }
 
-FT_HANDLE OpenController(Bridge& bridge, const ControllerEntry& entry, const std::vector<ControllerEntry>& listed,
-                         FT_STATUS* status) {
+FT_HANDLE OpenController(Bridge& bridge, const ControllerEntry& chosen, FT_STATUS* status, ControllerEntry* opened) {
+  if (status) *status = FT_DEVICE_NOT_FOUND;
+  const std::vector<ControllerEntry> listed = ListControllers(bridge).entries;
+  const auto found = FindController(listed, chosen);
+  if (!found) return nullptr;
+  const ControllerEntry& entry = listed[*found];
+  if (opened) *opened = entry;
   const auto unique = [&](auto same) { return CountOf(listed, same) <= 1; };
   uint32_t flags = FT_OPEN_BY_DESCRIPTION;
   const std::string* name = &entry.description;
@@ -85,9 +100,9 @@ FT_HANDLE OpenController(Bridge& bridge, const ControllerEntry& entry, const std
     name = &entry.port;
   }
   FT_HANDLE handle = nullptr;
-  const FT_STATUS opened = bridge.FT_OpenEx(name->c_str(), flags, &handle);
-  if (status) *status = opened;
-  if (opened != FT_OK || !handle) return nullptr;
+  const FT_STATUS result = bridge.FT_OpenEx(name->c_str(), flags, &handle);
+  if (status) *status = result;
+  if (result != FT_OK || !handle) return nullptr;
   bridge.FT_SetBaudRate(handle, kLineBaud);
   bridge.FT_SetDataCharacteristics(handle, FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_NONE);
   // A reply reaches us when the chip's latency timer runs out (16 ms as it starts): at

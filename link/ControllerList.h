@@ -36,10 +36,13 @@ std::vector<std::string> EntryLabels(const std::vector<ControllerEntry>& entries
 // without one, its description), at its port when several have that.
 std::optional<size_t> FindController(const std::vector<ControllerEntry>& listed, const ControllerEntry& chosen);
 
-// Opens `entry` by what names it alone among `listed` (its serial number, else its
-// description, else its port) and sets 19200 baud, 8N1. nullptr when the open fails;
-// `status` (if given) receives the open's status.
-FT_HANDLE OpenController(Bridge& bridge, const ControllerEntry& entry, const std::vector<ControllerEntry>& listed,
-                         FT_STATUS* status = nullptr);
+// Opens `chosen`'s controller and sets 19200 baud, 8N1 and the latency timer. The
+// controllers are listed again first, so a replug since the operator's list cannot
+// put another controller in its place: it is found as FindController finds it and
+// opened by what names it alone now (its serial number, else its description, else
+// its port). nullptr when it is not there or the open fails; `status` (if given)
+// receives the open's status, `opened` (if given) the entry as found.
+FT_HANDLE OpenController(Bridge& bridge, const ControllerEntry& chosen, FT_STATUS* status = nullptr,
+                         ControllerEntry* opened = nullptr);
 
 }  // namespace irisdesk

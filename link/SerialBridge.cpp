@@ -114,10 +114,10 @@ std::vector<SerialPortInfo> ListFtdiPorts(const std::string& sysRoot, const std:
 struct SerialBridge::Port {
   int fd = -1;
   bool exclusive = false;  // this descriptor set the tty's exclusive flag
-  std::string latencyTimer;       // the attribute's path; empty when none
-  std::string latencyTimerFound;  // its value before we changed it; empty when unchanged
+  std::string latencyTimer;                       // the attribute's path; empty when none
+  std::optional<std::string> latencyTimerFound;  // its value before we changed it
   ~Port() {
-    if (!latencyTimerFound.empty()) WriteAttribute(latencyTimer, latencyTimerFound);
+    if (latencyTimerFound) WriteAttribute(latencyTimer, *latencyTimerFound);
     if (fd < 0) return;
     // Exclusive use ends with us even when another descriptor keeps the tty open; a
     // flag somebody else set is theirs to clear.
@@ -328,7 +328,7 @@ FT_STATUS SerialBridge::FT_SetLatencyTimer(FT_HANDLE handle, uint8_t millisecond
   const std::string wanted = std::to_string(milliseconds);
   if (before == wanted) return FT_OK;
   if (!WriteAttribute(port.latencyTimer, wanted)) return FT_OTHER_ERROR;  // the udev rule's job, then
-  if (port.latencyTimerFound.empty()) port.latencyTimerFound = before;
+  if (!port.latencyTimerFound) port.latencyTimerFound = before;
   return FT_OK;
 }
 

@@ -77,19 +77,14 @@ void CIrisDeskDlg::Connect() {
     EnumerateControllers();
     chosen = SelectedController();
   }
-  std::vector<ControllerEntry> listed;
-  {
-    std::lock_guard lock(listedMutex_);
-    listed = listed_;
-  }
-  // With nothing listed the open is still tried, by an empty description.
-  const ControllerEntry controller = chosen.value_or(ControllerEntry{});
-  const FT_HANDLE handle = OpenController(bridge_, controller, listed);
+  // With nothing listed the open is still tried, for a device without a description.
+  ControllerEntry opened;
+  const FT_HANDLE handle = OpenController(bridge_, chosen.value_or(ControllerEntry{}), nullptr, &opened);
   if (!handle) {
     SetLinkState(LinkNotConnected);
     return;
   }
-  linkedController_ = controller;
+  linkedController_ = opened;
   deviceHandle_ = handle;
   window_.SetItemText(IDC_CONNECT, kCaptionDisconnect);
   stopEvent_.Reset();

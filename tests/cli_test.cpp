@@ -130,7 +130,7 @@ TEST(Vrx330ctl, PseudoTerminalControllersEndToEnd) {
   other.Expect({"-d", "FT2B", "status"}, 0, "link=connected\n");
   other.Expect({"-d", dev1, "status"}, 0, "link=connected\n");
   ::kill(watch, SIGINT);
-  ctl.Finish(watch, 0, "device=VRX-330 Pty link=connected size_mm=3.89 moving=no");
+  ctl.Finish(watch, 0, "device=VRX-330 Pty serial=FT1A port=" + dev0 + " link=connected size_mm=3.89 moving=no");
 
   ctl.Expect({"status"}, 0, "link=connected\nsize_mm=3.89\nmoving=no\ninitialising=no\ninitialised=no\n");
   ctl.Expect({"set", "12"}, 0, "target_mm=12.00\nlink=connected\n");  // returns once the move has begun

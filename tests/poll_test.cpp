@@ -245,16 +245,29 @@ TEST_F(PollTest, ThePickedControllerStaysPickedWhenTheListIsOpened) {
     EXPECT_EQ(bridge.log.front(), opened);
     p->ToggleConnection();
   }
-  // Two of one model are told apart by serial number, and opened by it.
-  bridge.devices = {"VRX-330", "VRX-330", "Other"};
-  bridge.serials = {"S1", "S2", "S3"};
-  p->EnumerateControllers();
-  EXPECT_EQ(h.window.list, (Strings{"VRX-330 (S1)", "VRX-330 (S2)", "Other"}));
-  h.window.selection = 1;
-  bridge.log.clear();
-  p->ToggleConnection();
-  EXPECT_EQ(bridge.log.front(), "Open serial S2");
-  p->ToggleConnection();
+  // Two of one model are told apart by serial number, else by port. What Connect opens
+  // is looked up again first: after a replug that swapped the ports, the one picked.
+  const std::tuple<Strings, Strings, Strings, int, Strings, const char*> ofOneModel[] = {
+      {{"VRX-330", "VRX-330", "VRX-330 (S1)"}, {"S1", "S2", "S3"}, {}, 2,
+       {"VRX-330 (S1)", "VRX-330 (S2)", "VRX-330 (S1) (#3)"}, "Open serial S3"},
+      {{"VRX-330", "VRX-330"}, {"", "SB"}, {"/dev/ttyUSB0", "/dev/ttyUSB1"}, 0,
+       {"VRX-330 (/dev/ttyUSB0)", "VRX-330 (SB)"}, "Open port /dev/ttyUSB1"},
+  };
+  for (const auto& [devices, serials, ports, row, shown, opened] : ofOneModel) {
+    bridge.devices = devices;
+    bridge.serials = serials;
+    bridge.ports = ports;
+    p->EnumerateControllers();
+    EXPECT_EQ(h.window.list, shown);
+    h.window.selection = row;
+    if (!ports.empty()) bridge.serials = {"SB", ""};  // replugged: the two swapped ports
+    bridge.log.clear();
+    p->ToggleConnection();
+    EXPECT_EQ(bridge.log.front(), opened);
+    p->ToggleConnection();
+  }
+  bridge.serials.clear();
+  bridge.ports.clear();
   bridge.devices.clear();
   EXPECT_EQ(p->EnumerateControllers(), 0u);
   EXPECT_EQ(h.window.Text(IDC_STATUS_LINE), "VRX-330 Controller Not Found.");

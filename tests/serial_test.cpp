@@ -108,7 +108,7 @@ TEST(SerialLink, LeavesOtherHoldersAloneAndSeesAHangUpDuringTheReplyWait) {
   ::close(holder);
 
   far.controller().SetFaults({.silent = true});
-  handle = OpenController(bridge, {"VRX-330"}, {});
+  handle = OpenController(bridge, {"VRX-330"});
   ASSERT_NE(handle, nullptr);
   std::thread unplug([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));

@@ -20,13 +20,22 @@ constexpr int kStatusAttempts = 3;
 // One open controller for the length of a command.
 class Session {
  public:
-  Session(Environment& env, std::string description, FT_HANDLE handle)
-      : env_(env), description_(std::move(description)), handle_(handle) {}
+  Session(Environment& env, ControllerEntry controller, FT_HANDLE handle)
+      : env_(env), controller_(std::move(controller)), handle_(handle) {}
   ~Session() { env_.bridge.FT_Close(handle_); }
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
-  const std::string& description() const { return description_; }
+  const std::string& description() const { return controller_.description; }
+  // The facts that name the controller: its description, and where known its serial
+  // number and port, which tell two of one model apart.
+  Facts Device() const {
+    Facts facts;
+    facts.Add("device", controller_.description);
+    if (!controller_.serial.empty()) facts.Add("serial", controller_.serial);
+    if (!controller_.port.empty()) facts.Add("port", controller_.port);
+    return facts;
+  }
   bool lost() const { return lost_; }
 
   // A decoded status, asking up to `attempts` times; nullopt when none came (or the
@@ -72,7 +81,7 @@ class Session {
   }
 
   Environment& env_;
-  std::string description_;
+  ControllerEntry controller_;
   FT_HANDLE handle_;
   std::optional<TimePoint> lastCommand_;
   bool lost_ = false;
@@ -89,8 +98,8 @@ int Fail(Environment& env, int status, const std::string& message) {
 }
 
 Facts StatusFacts(const Session& s, const std::optional<StatusReply>& reply) {
-  Facts facts;
-  facts.Add("device", s.description()).Add("link", reply ? "connected" : s.lost() ? "lost" : "no_feedback");
+  Facts facts = s.Device();
+  facts.Add("link", reply ? "connected" : s.lost() ? "lost" : "no_feedback");
   if (reply) facts.AddStatus(*reply);
   return facts;
 }
@@ -150,8 +159,8 @@ int Finish(const Options& o, Environment& env, Session& s, Facts facts, TimePoin
 int Set(const Options& o, Environment& env, Session& s) {
   std::optional<StatusReply> last = s.Status();
   if (!last) return NoStatus(env, s);
-  Facts facts;
-  facts.Add("device", s.description()).AddMm("target_mm", o.sizeMm);
+  Facts facts = s.Device();
+  facts.AddMm("target_mm", o.sizeMm);
   const TimePoint deadline = Deadline(env, o);
   if (o.sizeMm == 0.0) {
     // Zero is reached by initialising, which homes the diaphragm there.
@@ -185,7 +194,9 @@ std::vector<size_t> MatchControllers(const std::vector<ControllerEntry>& listed,
   std::vector<size_t> found;
   for (size_t i = 0; i < listed.size(); ++i) {
     const ControllerEntry& c = listed[i];
-    const bool port = !c.port.empty() && (c.port == name || (!device.empty() && std::filesystem::canonical(c.port, error) == device));
+    // A port also by its bare name (ttyUSB0), or by another path to its device node.
+    const bool port = !c.port.empty() && (c.port == name || std::filesystem::path(c.port).filename() == name ||
+                                          (!device.empty() && std::filesystem::canonical(c.port, error) == device));
     if (c.description == name || (!c.serial.empty() && c.serial == name) || port) found.push_back(i);
   }
   return found;
@@ -221,28 +232,32 @@ int RunCommand(const Options& o, Environment& env) {
   }
   const std::string description = controller.description;
   FT_STATUS status = FT_OK;
-  const FT_HANDLE handle = OpenController(env.bridge, controller, listed, &status);
+  ControllerEntry opened = controller;
+  const FT_HANDLE handle = OpenController(env.bridge, controller, &status, &opened);
   if (!handle) {
-    std::string why = env.explainOpenFailure ? env.explainOpenFailure(controller) : "";
-    if (why.empty())
-      why = status == FT_DEVICE_NOT_FOUND ? "no such controller" : "the port could not be opened";
+    // Gone since it was listed, or there but not to be had (why, where the platform can say).
+    std::string why = status == FT_DEVICE_NOT_FOUND ? "no such controller"
+                      : env.explainOpenFailure     ? env.explainOpenFailure(opened)
+                                                   : "";
+    if (why.empty()) why = "the port could not be opened";
     return Fail(env, ExitNoController, "cannot open '" + description + "': " + why);
   }
-  Session session(env, description, handle);
+  Session session(env, opened, handle);
 
   switch (o.command) {
     case Command::Status: {
       const auto reply = session.Status();
+      if (!reply && env.stop.IsSet()) return NoStatus(env, session);  // interrupted: there is no status to show
       Print(env, StatusFacts(session, reply).Render(o.json));
       return reply ? ExitDone : NoStatus(env, session);
     }
     case Command::Set: return Set(o, env, session);
     case Command::Stop:
       session.Send(kCodeStop, 0);
-      return Finish(o, env, session, Facts().Add("device", description), Deadline(env, o), Idle, "the stop");
+      return Finish(o, env, session, session.Device(), Deadline(env, o), Idle, "the stop");
     case Command::Init:
       session.Send(kCodeInit, 0);
-      return Finish(o, env, session, Facts().Add("device", description), Deadline(env, o),
+      return Finish(o, env, session, session.Device(), Deadline(env, o),
                     AfterMotion(Ready, std::nullopt), "the initialisation");
     case Command::Watch: return Watch(o, env, session);
     default: return Fail(env, ExitUsage, "no command given");

@@ -265,8 +265,10 @@ class Doctor {
       return;
     }
     const std::string tty = fs::path(port.devicePath).filename().string();
-    Problem(port.devicePath + " has a latency timer of " + value + " ms: each reply reaches the program up to " +
-                value + " ms late",
+    const bool number = !value.empty() && value.size() < 4 && value.find_first_not_of("0123456789") == std::string::npos;
+    Problem(number ? port.devicePath + " has a latency timer of " + value +
+                         " ms: each reply reaches the program up to " + value + " ms late"
+                   : port.devicePath + " reports its latency timer as '" + value + "', not a number of ms",
             "install the IrisDesk udev rule, which sets 1 ms whenever the bridge is plugged in; until then: "
             "echo 1 | sudo tee /sys/bus/usb-serial/devices/" + tty + "/latency_timer");
   }

@@ -35,6 +35,7 @@ class ScriptedBridge final : public Bridge {
 
   std::vector<std::string> devices{"VRX-330"};
   std::vector<std::string> serials;  // of the devices in order; none where missing
+  std::vector<std::string> ports;    // likewise
   FT_STATUS openStatus = FT_OK;
   FT_STATUS writeStatus = FT_OK;
   std::atomic<bool> throwOnWrite{false};  // a fault the poll's guard must catch
@@ -53,12 +54,14 @@ class ScriptedBridge final : public Bridge {
     *count = std::min<uint32_t>(*count, static_cast<uint32_t>(devices.size()));
     for (uint32_t i = 0; i < *count; ++i) {
       std::strncpy(list[i].Description, devices[i].c_str(), 63);
-      if (i < serials.size()) std::strncpy(list[i].SerialNumber, serials[i].c_str(), 15);
+      if (i < serials.size()) std::strncpy(list[i].SerialNumber, serials[i].c_str(), 63);
+      if (i < ports.size()) std::strncpy(list[i].Port, ports[i].c_str(), 127);
     }
     return FT_OK;
   }
   FT_STATUS FT_OpenEx(const char* arg, uint32_t flags, FT_HANDLE* handle) override {
-    Log(std::string("Open ") + (flags == FT_OPEN_BY_SERIAL_NUMBER ? "serial " : "") + arg);
+    Log(std::string("Open ") + (flags == FT_OPEN_BY_SERIAL_NUMBER ? "serial " : flags == FT_OPEN_BY_PORT ? "port " : "") +
+        arg);
     *handle = openStatus == FT_OK ? reinterpret_cast<FT_HANDLE>(uintptr_t{42}) : nullptr;
     return openStatus;
   }
