@@ -9,7 +9,7 @@ SOAK_SECONDS ?= 30
 .PHONY: run test deps build clean check-asan check-tsan fuzz bench package
 
 run: build
-	@[ -n "$$DISPLAY$$WAYLAND_DISPLAY" ] || echo "No display here: run 'make run' in a desktop session (or: xvfb-run ./$(BUILD)/irisdesk --simulate)."
+	@[ -n "$$DISPLAY$$WAYLAND_DISPLAY$$QT_QPA_PLATFORM" ] || { echo "No display here: run 'make run' in a desktop session (or: xvfb-run ./$(BUILD)/irisdesk --simulate)."; exit 1; }
 	./$(BUILD)/irisdesk --simulate
 
 test: build

@@ -109,6 +109,14 @@ int CIrisDeskApp::Run(int argc, char** argv) {
     case Action::RunSimulated: break;
   }
 
+  if (!app && !ToolkitCanStart(args)) {
+    // The toolkit would abort here with a message about its plugins.
+    std::fprintf(stderr,
+                 "%s: no display to show the panel on (DISPLAY and WAYLAND_DISPLAY are not set).\n"
+                 "Start it in a desktop session, or without one: xvfb-run %s, or %s -platform offscreen.\n",
+                 program.c_str(), program.c_str(), program.c_str());
+    return 1;
+  }
   if (!app) app = std::make_unique<QApplication>(argc, argv);
   QApplication::setApplicationName("IrisDesk");
   QApplication::setApplicationVersion(kProductVersion);
