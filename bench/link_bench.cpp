@@ -15,6 +15,7 @@
 #include <mutex>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <numeric>
 #include <random>
 #include <thread>
@@ -84,6 +85,24 @@ struct Rig {
   }
   bool Connected() { return window.Text(IDC_STATUS_LINE) == "VRX-330 Controller Connected."; }
 };
+
+// The reply of an initialised, idle controller at 1.23 mm.
+constexpr uint8_t kIdleReply[kFrameSize] = {'q', 't', 'r', 'x', '0', '2', 'P', 'S', 'G', 0, 0, 3, 0x5C, '*', StatusInitialised, '\r'};
+
+// The far end of a pseudo-terminal: hands each whole frame the panel wrote to `onFrame`
+// until `done`.
+void ServeFrames(int master, const std::atomic<bool>& done, const std::function<void(std::string_view)>& onFrame) {
+  std::string bytes;
+  while (!done) {
+    pollfd p{master, POLLIN, 0};
+    if (::poll(&p, 1, 20) <= 0) continue;
+    char buffer[256];
+    const ssize_t n = ::read(master, buffer, sizeof buffer);
+    if (n <= 0) continue;
+    bytes.append(buffer, static_cast<size_t>(n));
+    for (; bytes.size() >= kFrameSize; bytes.erase(0, kFrameSize)) onFrame(std::string_view(bytes).substr(0, kFrameSize));
+  }
+}
 
 // A raw pseudo-terminal pair; the panel opens the slave by name.
 struct RawPty {
@@ -198,25 +217,14 @@ void PtySetLatency() {
   std::vector<TimePoint> moves;  // when each MSP frame was complete at the far end
   std::atomic<bool> done{false};
   std::thread reader([&] {
-    std::string bytes;
-    while (!done) {
-      pollfd p{master, POLLIN, 0};
-      if (::poll(&p, 1, 20) <= 0) continue;
-      char buffer[256];
-      const ssize_t n = ::read(master, buffer, sizeof buffer);
-      if (n <= 0) continue;
-      bytes.append(buffer, static_cast<size_t>(n));
-      while (bytes.size() >= kFrameSize) {
-        if (bytes.compare(6, 3, "MSP") == 0) {
-          std::lock_guard lock(mutex);
-          moves.push_back(std::chrono::steady_clock::now());
-        } else if (bytes.compare(6, 3, "PSG") == 0) {
-          uint8_t reply[kFrameSize] = {'q', 't', 'r', 'x', '0', '2', 'P', 'S', 'G', 0, 0, 3, 0x5C, '*', StatusInitialised, '\r'};
-          [[maybe_unused]] const ssize_t w = ::write(master, reply, sizeof reply);
-        }
-        bytes.erase(0, kFrameSize);
+    ServeFrames(master, done, [&](std::string_view frame) {
+      if (frame.substr(6, 3) == "MSP") {
+        std::lock_guard lock(mutex);
+        moves.push_back(std::chrono::steady_clock::now());
+      } else if (frame.substr(6, 3) == "PSG") {
+        [[maybe_unused]] const ssize_t w = ::write(master, kIdleReply, sizeof kIdleReply);
       }
-    }
+    });
   });
   std::vector<double> latency;
   std::mt19937 rng(7);
@@ -257,37 +265,28 @@ void ClickDuringReply(const char* what, bool bursts) {
   TimePoint replyStarted{}, replyEnded{}, moveSeen{};
   std::atomic<bool> done{false};
   std::thread far([&] {
-    const uint8_t reply[kFrameSize] = {'q', 't', 'r', 'x', '0', '2', 'P', 'S', 'G', 0, 0, 3, 0x5C, '*', StatusInitialised, '\r'};
-    std::string bytes;
-    while (!done) {
-      pollfd p{master, POLLIN, 0};
-      if (::poll(&p, 1, 20) <= 0) continue;
-      char buffer[256];
-      const ssize_t n = ::read(master, buffer, sizeof buffer);
-      if (n <= 0) continue;
-      bytes.append(buffer, static_cast<size_t>(n));
-      for (; bytes.size() >= kFrameSize; bytes.erase(0, kFrameSize)) {
-        if (bytes.compare(6, 3, "MSP") == 0) {
-          std::lock_guard lock(mutex);
-          moveSeen = std::chrono::steady_clock::now();
-        }
-        if (bytes.compare(6, 3, "PSG") != 0) continue;
-        {
-          std::lock_guard lock(mutex);
-          replyStarted = std::chrono::steady_clock::now();
-        }
-        std::mt19937 split(static_cast<unsigned>(bytes.size() + replyStarted.time_since_epoch().count()));
-        const size_t first = bursts ? 1 + split() % (kFrameSize - 1) : 1;
-        for (size_t i = 0; i < kFrameSize;) {
-          const size_t chunk = i == 0 ? first : bursts ? kFrameSize - i : 1;
-          [[maybe_unused]] const ssize_t w = ::write(master, reply + i, chunk);
-          i += chunk;
-          if (i < kFrameSize) std::this_thread::sleep_for(bursts ? std::chrono::microseconds(2000 + split() % 4000) : 521us);
-        }
+    ServeFrames(master, done, [&](std::string_view frame) {
+      if (frame.substr(6, 3) == "MSP") {
         std::lock_guard lock(mutex);
-        replyEnded = std::chrono::steady_clock::now();
+        moveSeen = std::chrono::steady_clock::now();
       }
-    }
+      if (frame.substr(6, 3) != "PSG") return;
+      TimePoint started;
+      {
+        std::lock_guard lock(mutex);
+        started = replyStarted = std::chrono::steady_clock::now();
+      }
+      std::mt19937 split(static_cast<unsigned>(started.time_since_epoch().count()));
+      const size_t first = bursts ? 1 + split() % (kFrameSize - 1) : 1;
+      for (size_t i = 0; i < kFrameSize;) {
+        const size_t chunk = i == 0 ? first : bursts ? kFrameSize - i : 1;
+        [[maybe_unused]] const ssize_t w = ::write(master, kIdleReply + i, chunk);
+        i += chunk;
+        if (i < kFrameSize) std::this_thread::sleep_for(bursts ? std::chrono::microseconds(2000 + split() % 4000) : 521us);
+      }
+      std::lock_guard lock(mutex);
+      replyEnded = std::chrono::steady_clock::now();
+    });
   });
   rig.PumpUntil([&] { return rig.window.IsEnabled(IDC_SET_STOP); });
   std::vector<double> latency;
@@ -348,11 +347,10 @@ void SerialIdleCpu(bool answering) {
   // Forked while this process has no other thread.
   const pid_t far = answering ? ::fork() : -1;
   if (far == 0) {
-    const uint8_t reply[kFrameSize] = {'q', 't', 'r', 'x', '0', '2', 'P', 'S', 'G', 0, 0, 3, 0x5C, '*', StatusInitialised, '\r'};
     for (;;) {
       char buffer[256];
       if (::read(pty.master, buffer, sizeof buffer) <= 0) ::usleep(20000);
-      for (const uint8_t byte : reply) {
+      for (const uint8_t byte : kIdleReply) {
         [[maybe_unused]] const ssize_t w = ::write(pty.master, &byte, 1);
         ::usleep(521);
       }
