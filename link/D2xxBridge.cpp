@@ -62,6 +62,7 @@ D2xxBridge::D2xxBridge(const std::wstring& library) {
     return;
   }
   module_ = module;
+  Resolve(module, "FT_SetLatencyTimer", optional_.SetLatencyTimer);
 }
 
 D2xxBridge::~D2xxBridge() {
@@ -158,6 +159,11 @@ FT_STATUS D2xxBridge::FT_Read(FT_HANDLE handle, void* buffer, uint32_t size, uin
 }
 
 FT_STATUS D2xxBridge::FT_Close(FT_HANDLE handle) { return module_ ? calls_.Close(handle) : kAbsent; }
+
+FT_STATUS D2xxBridge::FT_SetLatencyTimer(FT_HANDLE handle, uint8_t milliseconds) {
+  if (!module_) return kAbsent;
+  return optional_.SetLatencyTimer ? optional_.SetLatencyTimer(handle, milliseconds) : FT_NOT_SUPPORTED;
+}
 
 FT_STATUS D2xxBridge::WaitForReceive(FT_HANDLE, std::chrono::microseconds timeout) {
   // The ten calls have no blocking wait, so sleep a short slice: a reply (16 bytes at
