@@ -62,6 +62,7 @@ D2xxBridge::D2xxBridge(const std::wstring& library) {
     return;
   }
   module_ = module;
+  Resolve(module, "FT_SetLatencyTimer", optional_.SetLatencyTimer);
 }
 
 D2xxBridge::~D2xxBridge() {
@@ -159,10 +160,18 @@ FT_STATUS D2xxBridge::FT_Read(FT_HANDLE handle, void* buffer, uint32_t size, uin
 
 FT_STATUS D2xxBridge::FT_Close(FT_HANDLE handle) { return module_ ? calls_.Close(handle) : kAbsent; }
 
+FT_STATUS D2xxBridge::FT_SetLatencyTimer(FT_HANDLE handle, uint8_t milliseconds) {
+  if (!module_) return kAbsent;
+  return optional_.SetLatencyTimer ? optional_.SetLatencyTimer(handle, milliseconds) : FT_NOT_SUPPORTED;
+}
+
 FT_STATUS D2xxBridge::WaitForReceive(FT_HANDLE, std::chrono::microseconds timeout) {
   // The ten calls have no blocking wait, so sleep a short slice: a reply (16 bytes at
   // 19200 baud, over 8 ms on the wire) is seen within a few milliseconds of its last
-  // byte, and the thread stays asleep nearly all the time.
+  // byte, and the thread stays asleep nearly all the time. The library's receive event
+  // (FT_SetEventNotification) ends the wait sooner, but it is set for each of the chip's
+  // 1 ms packets: with it a connected, idle panel measured costlier under Wine
+  // (d2xx_bench), so the ten calls are all this wait uses.
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(timeout).count();
   Sleep(static_cast<DWORD>(std::clamp<long long>(ms, 1, 4)));
   return FT_OK;

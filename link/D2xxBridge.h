@@ -40,6 +40,8 @@ class D2xxBridge final : public Bridge {
   FT_STATUS FT_GetQueueStatus(FT_HANDLE handle, uint32_t* waiting) override;
   FT_STATUS FT_Read(FT_HANDLE handle, void* buffer, uint32_t size, uint32_t* read) override;
   FT_STATUS FT_Close(FT_HANDLE handle) override;
+  // FT_NOT_SUPPORTED from a library without the call (older ones); it still loads.
+  FT_STATUS FT_SetLatencyTimer(FT_HANDLE handle, uint8_t milliseconds) override;
   FT_STATUS WaitForReceive(FT_HANDLE handle, std::chrono::microseconds timeout) override;
 
   // The library's own declarations: 32-bit ULONG/DWORD, the WINAPI convention.
@@ -63,6 +65,10 @@ class D2xxBridge final : public Bridge {
     Status(WINAPI* Read)(void*, void*, DWORD, DWORD*);
     Status(WINAPI* Close)(void*);
   };
+  // Calls the link does without where a library lacks them; null then.
+  struct OptionalCalls {
+    Status(WINAPI* SetLatencyTimer)(void*, UCHAR);
+  };
 
  private:
   // The library's own 8-bit text for a text the last listing gave as UTF-8, by the
@@ -71,6 +77,7 @@ class D2xxBridge final : public Bridge {
 
   HMODULE module_ = nullptr;
   Calls calls_{};
+  OptionalCalls optional_{};
   std::string missingCall_;
   std::wstring libraryPath_;
   // The panel lists on the window's thread and, after a lost device, on its worker.

@@ -1,15 +1,19 @@
-// A stand-in FTD2XX.DLL for tests: the ten library calls, exported by name like the
-// real ones, over the simulated controller. It lists two controllers of one model under
-// an 8-bit (Windows-1252) description, serial numbers FT1A and FT2B, so the code-page
-// conversions are exercised both ways and an open must name one by its serial number.
-// Both are the one simulated controller, so one at a time opens.
+// A stand-in FTD2XX.DLL for tests: the ten library calls and FT_SetLatencyTimer,
+// exported by name like the real ones, over the simulated controller. It lists two
+// controllers of one model under an 8-bit (Windows-1252) description, serial numbers
+// FT1A and FT2B, so the code-page conversions are exercised both ways and an open must
+// name one by its serial number. Both are the one simulated controller, so one at a
+// time opens. Its latency timer is modelled: 16 ms as the chip starts and after an
+// unplug, until set; a build that exports only the ten calls (an older library) keeps it.
 // IRISDESK_D2XX_DOUBLE, read at each call, may hold "fail-open", "unplugged" and
 // "long-name": the first controller then has no serial number and a description that
 // fills the record's field, which grows past it in UTF-8.
-// Each open sets IRISDESK_D2XX_OPENED to "flags text" as asked, for the tests in the
-// same process to see which controller was opened and how.
+// Each open sets IRISDESK_D2XX_OPENED to "flags text" as asked, and each latency timer
+// set IRISDESK_D2XX_LATENCY to the milliseconds given, for the tests in the same
+// process to see which controller was opened and how.
 #include <windows.h>
 
+#include <chrono>
 #include <cstddef>
 #include <cstring>
 #include <string>
@@ -37,10 +41,20 @@ bool Told(const char* what) {
   return std::strstr(value, what) != nullptr;
 }
 
+constexpr auto kChipLatencyTimer = std::chrono::milliseconds(16);  // as the chip starts
+
+struct Chip {
+  irisdesk::SimulatedBridge bridge;
+  Chip() { bridge.controller().SetLatencyTimer(kChipLatencyTimer); }
+};
+
 irisdesk::SimulatedBridge& Bridge() {
-  static irisdesk::SimulatedBridge simulator;
-  simulator.SetPlugged(!Told("unplugged"));
-  return simulator;
+  static Chip chip;
+  const bool plugged = !Told("unplugged");
+  // Unplugged, the chip forgets the timer it was set to.
+  if (!plugged) chip.bridge.controller().SetLatencyTimer(kChipLatencyTimer);
+  chip.bridge.SetPlugged(plugged);
+  return chip.bridge;
 }
 
 struct Device {
@@ -106,6 +120,10 @@ ULONG WINAPI FT_SetDataCharacteristics(void* h, UCHAR bits, UCHAR stop, UCHAR pa
 }
 ULONG WINAPI FT_Purge(void* h, ULONG mask) { return Bridge().FT_Purge(h, mask); }
 ULONG WINAPI FT_Close(void* h) { return Bridge().FT_Close(h); }
+ULONG WINAPI FT_SetLatencyTimer(void* h, UCHAR milliseconds) {
+  SetEnvironmentVariableA("IRISDESK_D2XX_LATENCY", std::to_string(milliseconds).c_str());
+  return Bridge().FT_SetLatencyTimer(h, milliseconds);
+}
 
 ULONG WINAPI FT_Write(void* h, void* buffer, DWORD size, DWORD* written) {
   return Counted(written, [&](uint32_t* n) { return Bridge().FT_Write(h, buffer, size, n); });

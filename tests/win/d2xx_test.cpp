@@ -1,6 +1,6 @@
 // FTD2XX.DLL through real LoadLibrary and GetProcAddress, as the panel and vrx330ctl.exe
-// use it: a stand-in library backed by the simulated controller, one lacking a call,
-// and none at all.
+// use it: a stand-in library backed by the simulated controller, one with the ten calls
+// alone, one lacking a call, and none at all.
 #include <gtest/gtest.h>
 
 #include "shell/win32/Win32.h"  // first: <windows.h> without IDOK and IDCANCEL
@@ -31,12 +31,16 @@ std::wstring BesideTheTests(const std::string& relative) {
 
 void Tell(const char* what) { SetEnvironmentVariableA("IRISDESK_D2XX_DOUBLE", what); }
 
-// What the stand-in was last asked to open, "flags text" (empty before any open).
-std::string Opened() {
+// What the stand-in noted last (empty before it noted anything).
+std::string Noted(const wchar_t* what) {
   wchar_t value[256] = {};
-  GetEnvironmentVariableW(L"IRISDESK_D2XX_OPENED", value, 255);
+  GetEnvironmentVariableW(what, value, 255);
   return Narrow(value);
 }
+// What it was asked to open, "flags text"; the latency timer it was given, in ms.
+std::string Opened() { return Noted(L"IRISDESK_D2XX_OPENED"); }
+std::string Latency() { return Noted(L"IRISDESK_D2XX_LATENCY"); }
+void ForgetLatency() { SetEnvironmentVariableW(L"IRISDESK_D2XX_LATENCY", nullptr); }
 
 TEST(D2xxBridge, WholeSessionOnTheStandInLibraryAcrossAnUnplug) {
   D2xxBridge bridge(BesideTheTests("d2xx-double\\FTD2XX.DLL"));
@@ -44,12 +48,14 @@ TEST(D2xxBridge, WholeSessionOnTheStandInLibraryAcrossAnUnplug) {
   FT_HANDLE none = nullptr;
   EXPECT_EQ(bridge.FT_OpenEx("COM3", FT_OPEN_BY_PORT, &none), FT_DEVICE_NOT_FOUND);
   EXPECT_EQ(Opened(), "");
+  ForgetLatency();
   test::PanelHarness h;
   CIrisDeskDlg& p = h.Start(bridge);
   p.ToggleConnection();
   ASSERT_TRUE(
       h.PumpUntil([&] { return h.window.enabled[IDC_SET_STOP] && h.window.texts[IDC_SET_STOP] == "Set"; }));
   EXPECT_EQ(Opened(), "1 FT1A");
+  EXPECT_EQ(Latency(), "1");  // replies passed on at once, not up to 16 ms late
   h.Type("1");
   p.OnSetStop();
   EXPECT_TRUE(h.PumpUntil([&] { return h.window.texts[IDC_CURRENT_VALUE] == "1.00"; }));
@@ -59,8 +65,10 @@ TEST(D2xxBridge, WholeSessionOnTheStandInLibraryAcrossAnUnplug) {
   EXPECT_TRUE(h.PumpUntil(
       [&] { return !p.linked() && h.window.texts[IDC_STATUS_LINE] == "VRX-330 Controller Not Found."; }));
   Tell("");
+  ForgetLatency();
   p.ToggleConnection();  // an empty list is filled again before opening
   EXPECT_TRUE(h.PumpUntil([&] { return p.linked() && h.window.texts[IDC_CURRENT_VALUE] == "1.00"; }));
+  EXPECT_EQ(Latency(), "1");  // the replugged chip's timer is set again
 
   // Another controller picked from the list: what the stand-in is told, the list shown,
   // the row picked, and what the library is asked to open. The second of one model by
@@ -82,6 +90,25 @@ TEST(D2xxBridge, WholeSessionOnTheStandInLibraryAcrossAnUnplug) {
     EXPECT_EQ(Opened(), opened) << told;
   }
   Tell("");
+}
+
+// An older library without FT_SetLatencyTimer still has what the link needs: it loads,
+// and the panel opens a controller on it (whose replies just reach it later).
+TEST(D2xxBridge, ALibraryWithTheTenCallsAloneOpensWithoutTheLatencyTimer) {
+  D2xxBridge bridge(BesideTheTests("d2xx-ten-calls\\FTD2XX.DLL"));
+  EXPECT_TRUE(bridge.Loaded());
+  EXPECT_EQ(bridge.MissingCall(), "");
+  FT_HANDLE handle = nullptr;
+  ASSERT_EQ(bridge.FT_OpenEx("FT2B", FT_OPEN_BY_SERIAL_NUMBER, &handle), FT_OK);
+  EXPECT_EQ(bridge.FT_SetLatencyTimer(handle, 1), FT_NOT_SUPPORTED);
+  EXPECT_EQ(bridge.FT_Close(handle), FT_OK);
+
+  test::PanelHarness h;
+  CIrisDeskDlg& p = h.Start(bridge);
+  p.ToggleConnection();
+  EXPECT_TRUE(
+      h.PumpUntil([&] { return h.window.enabled[IDC_SET_STOP] && h.window.texts[IDC_SET_STOP] == "Set"; }));
+  EXPECT_EQ(Opened(), "1 FT1A");
 }
 
 // vrx330ctl.exe as built (no library beside it) or its copy in a stand-in's folder:
@@ -121,6 +148,7 @@ TEST(Vrx330ctlExe, ExitStatusesWithoutTheLibraryWithTheStandInAndWithOneLackingA
            "FTD2XX.DLL lists device 1: \"" + kStandIn + "\" (serial FT2B)",
        ""},
       {"d2xx-double\\", "doctor", 1, "PROBLEM  FTD2XX.DLL lists no device. Fix: plug", "unplugged"},
+      {"d2xx-ten-calls\\", "-d FT2B set 2.5 --wait", 0, "size_mm=2.50\nmoving=no", ""},
       {"d2xx-no-purge\\", "doctor", 1, "d2xx-no-purge\\FTD2XX.DLL lacks FT_Purge. Fix: ", ""},
       {"d2xx-no-purge\\", "list", 3, "no controller found", ""},
   };
