@@ -123,7 +123,8 @@ bool MatchNodes(std::string_view pattern, std::string_view header) {
   if (header.empty()) return false;
   const size_t colon = header.find(':');
   if (!NodeMatches(node->name, header.substr(0, colon))) return false;
-  return MatchNodes(node->rest, colon == std::string_view::npos ? std::string_view() : header.substr(colon + 1));
+  return MatchNodes(node->rest,
+                    colon == std::string_view::npos ? std::string_view() : header.substr(colon + 1));
 }
 
 bool TakeSuffix(std::string_view& text, char c) {

@@ -69,8 +69,10 @@ std::string Session::Resume() {
   while (!parked_ && !waiting_.empty()) {
     const std::optional<std::string> line = std::move(waiting_.front());
     waiting_.pop_front();
-    if (line) out += Run(*line);
-    else AddError(-102, "Syntax error");
+    if (line)
+      out += Run(*line);
+    else
+      AddError(-102, "Syntax error");
   }
   return out;
 }
@@ -151,8 +153,10 @@ std::string Session::Continue() {
 void Session::AddError(int code, std::string_view message) {
   std::string entry = std::to_string(code) + ",\"" + std::string(message) + '"';
   // A full queue keeps its oldest entries and says it lost the rest in its last one.
-  if (errors_.size() >= kMaxErrors) errors_.back() = "-350,\"Queue overflow\"";
-  else errors_.push_back(std::move(entry));
+  if (errors_.size() >= kMaxErrors)
+    errors_.back() = "-350,\"Queue overflow\"";
+  else
+    errors_.push_back(std::move(entry));
 }
 
 void Session::QueueNoLink() {
@@ -217,12 +221,15 @@ Session::Reply Session::StopMotion(double) {
 }
 
 Session::Reply Session::StartInitialise(double) {
-  if (instrument_.State().link != InstrumentState::Link::Connected || !instrument_.Initialise()) QueueNoLink();
+  if (instrument_.State().link != InstrumentState::Link::Connected || !instrument_.Initialise())
+    QueueNoLink();
   return {};
 }
 
 Session::Reply Session::QueryMoving(double) { return {Reply::Kind::Answer, Running() ? "1" : "0"}; }
 
-Session::Reply Session::QueryLink(double) { return {Reply::Kind::Answer, LinkText(instrument_.State().link)}; }
+Session::Reply Session::QueryLink(double) {
+  return {Reply::Kind::Answer, LinkText(instrument_.State().link)};
+}
 
 }  // namespace irisdesk::remote
