@@ -48,7 +48,7 @@ integer-divide-by-zero,return,unreachable,vla-bound
 fuzz: deps
 	@[ -f build-fuzz/CMakeCache.txt ] || CC=clang CXX=clang++ cmake -S . -B build-fuzz -DIRISDESK_GUI=OFF \
 	  -DIRISDESK_BENCH=OFF -DIRISDESK_FUZZ=ON -DIRISDESK_SANITIZE=$(FUZZ_SANITIZE)
-	cmake --build build-fuzz -j$(JOBS) --target fuzz_reply fuzz_ini fuzz_entry
+	cmake --build build-fuzz -j$(JOBS) --target fuzz_reply fuzz_ini fuzz_entry fuzz_command
 	./tools/run-fuzz.sh $(FUZZ_SECONDS)
 
 bench: build
