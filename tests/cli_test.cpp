@@ -5,9 +5,11 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include "app/vrx330ctl/Commands.h"
 #include "app/vrx330ctl/Doctor.h"
 #include "support/FakeRoot.h"
 #include "support/PtyController.h"
+#include "support/ScriptedBridge.h"
 
 namespace irisdesk {
 namespace {
@@ -66,9 +68,12 @@ TEST(Vrx330ctl, SimulatorCommandsUsageErrorsAndExitStatus) {
   // Initialises first, as the panel does, then moves and reports where it stopped.
   ctl.Expect({"set", "--simulate", "2.5", "--wait"}, 0, "device=VRX-330 Simulator\ntarget_mm=2.50\nlink=connected\n"
              "size_mm=2.50\nmoving=no\ninitialising=no\ninitialised=yes\n");
-  ctl.Expect({"--simulate", "set", "1", "--wait", "--timeout", "0.2"}, 1, "", "did not finish within 0.2 s");
-  // The frames and events of a run, each on its line as it happened.
+  // The frames and events of a run, each on its line as it happened; a wait that runs
+  // out tells the motor to stop before the end.
   const std::string trace = ctl.Path(3);
+  ctl.Expect({"--simulate", "--trace", trace, "set", "1", "--wait", "--timeout", "0.2"}, 1, "",
+             "did not finish within 0.2 s; the motor was told to stop");
+  EXPECT_TRUE(Contains(test::ReadFile(trace), "QTRX02STP 0\n")) << test::ReadFile(trace);
   ctl.Expect({"--simulate", "--trace", trace, "init"}, 0, "initialised=no");
   for (const char* line : {"open \"VRX-330 Simulator\" by description: ok\n", "latency timer 1 ms: ok\n",
                            "> 51 54 52 58 30 32 49 4E 54 00 00 00 00 2A 2A 0D  QTRX02INT 0\n",
@@ -84,6 +89,25 @@ TEST(Vrx330ctl, SimulatorCommandsUsageErrorsAndExitStatus) {
   ctl.Expect({"set", "1", "--wait", "--timeout", "0"}, 2, "", "timeout '0'");
   ctl.Expect({"spin"}, 2, "", "unknown command 'spin'");
   ctl.Expect({"--help"}, 0, "Exit status:");
+
+  // A command frame the bridge does not write fails the command (3 for a lost device),
+  // though the status requests around it are answered.
+  ManualClock clock;
+  test::ScriptedBridge bridge(clock);
+  bridge.offer = {{std::chrono::milliseconds(5), test::StatusReplyBytes(MmToSteps(2), StatusInitialised)}};
+  const StopEvent stop;
+  const std::tuple<std::vector<std::string>, const char*, FT_STATUS, int> refusals[] = {
+      {{"", "stop"}, "STP", FT_OTHER_ERROR, 1},
+      {{"", "set", "5"}, "MSP", FT_OTHER_ERROR, 1},
+      {{"", "init", "--wait"}, "INT", FT_IO_ERROR, 3}};
+  for (const auto& [args, code, status, exit] : refusals) {
+    bridge.writeStatus = status;
+    bridge.writeFailsFor = code;
+    ctl::Environment env{bridge, clock, stop, {}, std::tmpfile(), std::tmpfile()};
+    EXPECT_EQ(ctl::RunCommand(ctl::ParseArguments(args).options, env), exit) << code;
+    std::fclose(env.out);
+    std::fclose(env.err);
+  }
 }
 
 // Two controllers of one model on pseudo-terminals, listed through a fake sysfs as FTDI
@@ -138,6 +162,18 @@ TEST(Vrx330ctl, PseudoTerminalControllersEndToEnd) {
   ctl.Expect({"--json", "stop"}, 0, R"("moving":false,"initialising":false,"initialised":true})");
   EXPECT_TRUE(far.controller().Position() > MmToSteps(0.5) && far.controller().Position() < MmToSteps(11));
   ctl.Expect({"set", "1.23", "--wait"}, 0, "size_mm=1.23\nmoving=no\n");
+  // Ctrl+C or the time-out during a wait tell the motor to stop before the exit.
+  const pid_t move = ctl.Start({"set", "14", "--wait"});
+  for (int i = 0; i < 500 && far.controller().Position() < MmToSteps(2); ++i) ::usleep(10000);
+  ::kill(move, SIGINT);
+  ctl.Finish(move, 130, "moving=yes", "interrupted; the motor was told to stop");
+  ctl.Expect({"init", "--wait", "--timeout", "0.3"}, 1, "initialising=yes",
+             "0.3 s; the motor was told to stop");
+  ctl.Expect({"status"}, 0, "moving=no\ninitialising=no\ninitialised=no\n");
+  // Homing from 0 mm ends before the first poll can see it.
+  ctl.Expect({"set", "0", "--wait"}, 0, "size_mm=0.00\n");
+  ctl.Expect({"init", "--wait", "--timeout", "2"}, 0,
+             "size_mm=0.00\nmoving=no\ninitialising=no\ninitialised=yes\n");
   far.controller().SetFaults({.silent = true});
   ctl.Expect({"status"}, 1, "link=no_feedback", "did not answer");
 }

@@ -3,7 +3,8 @@
 // an 8-bit (Windows-1252) description, serial numbers FT1A and FT2B, so the code-page
 // conversions are exercised both ways and an open must name one by its serial number.
 // Both are the one simulated controller, so one at a time opens.
-// IRISDESK_D2XX_DOUBLE, read at each call, may hold "fail-open", "unplugged" and
+// IRISDESK_D2XX_DOUBLE, read at each call, may hold "fail-open", "unplugged",
+// "refuse-commands" (a command frame's write fails, a status request's does not) and
 // "long-name": the first controller then has no serial number and a description that
 // fills the record's field, which grows past it in UTF-8.
 // Each open sets IRISDESK_D2XX_OPENED to "flags text" as asked, for the tests in the
@@ -108,6 +109,8 @@ ULONG WINAPI FT_Purge(void* h, ULONG mask) { return Bridge().FT_Purge(h, mask); 
 ULONG WINAPI FT_Close(void* h) { return Bridge().FT_Close(h); }
 
 ULONG WINAPI FT_Write(void* h, void* buffer, DWORD size, DWORD* written) {
+  if (Told("refuse-commands") && size > 9 && std::memcmp(static_cast<char*>(buffer) + 6, "PSG", 3) != 0)
+    return irisdesk::FT_OTHER_ERROR;
   return Counted(written, [&](uint32_t* n) { return Bridge().FT_Write(h, buffer, size, n); });
 }
 ULONG WINAPI FT_GetQueueStatus(void* h, DWORD* waiting) {

@@ -109,6 +109,7 @@ TEST(Vrx330ctlExe, ExitStatusesWithoutTheLibraryWithTheStandInAndWithOneLackingA
            R"(","serial":"FT2B","port":null}]})",
        ""},
       {"d2xx-double\\", "-d FT2B set 2.5 --wait", 0, "size_mm=2.50\nmoving=no", ""},
+      {"d2xx-double\\", "-d FT2B stop", 1, "the stop command could not be sent", "refuse-commands"},
       {"d2xx-double\\", "-d \"" + kStandIn + "\" status", 2,
        "'" + kStandIn +
            "' names 2 controllers: serial FT1A at an unknown port, serial FT2B at an unknown port",
