@@ -82,6 +82,10 @@ TEST(Vrx330ctl, SimulatorCommandsUsageErrorsAndExitStatus) {
     EXPECT_TRUE(Contains(test::ReadFile(trace), line)) << line << test::ReadFile(trace);
   ctl.Expect({"--simulate", "-d", "Elsewhere", "status"}, 3, "", "cannot open 'Elsewhere'");
   ctl.Expect({"--root", "/nonexistent", "status"}, 3, "", "no controller found");
+  ctl.Expect({"--root", "/nonexistent", "--json", "list"}, 3, "{\"controllers\":[]}\n",
+             "no controller found");
+  ctl.Expect({"--root", "/nonexistent", "--json", "doctor"}, 1,
+             R"({"checks":[{"ok":false,"text":"no FTDI USB device (vendor 0403) is present","fix":"plug)");
   ctl.Expect({"set", "14.01"}, 2, "", "size 14.01 mm is outside the travel of 0 to 14 mm");
   ctl.Expect({"set", "-0.5"}, 2, "", "outside the travel");  // a size, not an option
   ctl.Expect({"set", "7,5"}, 2, "", "write the decimal separator as a point");
@@ -175,7 +179,9 @@ TEST(Vrx330ctl, PseudoTerminalControllersEndToEnd) {
   ctl.Expect({"init", "--wait", "--timeout", "2"}, 0,
              "size_mm=0.00\nmoving=no\ninitialising=no\ninitialised=yes\n");
   far.controller().SetFaults({.silent = true});
-  ctl.Expect({"status"}, 1, "link=no_feedback", "did not answer");
+  ctl.Expect({"status"}, 1, "link=no_feedback\nsize_mm=-\nmoving=-\n", "did not answer");
+  ctl.Expect({"--json", "status"}, 1, R"("link":"no_feedback","size_mm":null,"moving":null,)",
+             "did not answer");
 }
 
 // Doctor on one fake machine broken in every way it knows, in two rounds (some causes

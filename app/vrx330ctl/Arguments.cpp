@@ -141,7 +141,6 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
   if (o.wait && o.command != Command::Set && o.command != Command::Init)
     fail("--wait goes with set and init only");
   if (sawTimeout && !o.wait && o.command != Command::Set) fail("--timeout goes with --wait");
-  if (o.json && o.command == Command::Doctor) fail("doctor has no --json output");
   return r;
 }
 
@@ -181,7 +180,8 @@ std::string HelpText() {
          "      --version             show the version and exit\n"
          "\n"
          "Output: one fact per line as key=value (watch: one line per poll), or JSON with --json.\n"
-         "Sizes are in millimetres with two decimals; the settings file of irisdesk is not used.\n"
+         "Sizes are in millimetres with two decimals; a status the controller did not give\n"
+         "is '-' (JSON: null). The settings file of irisdesk is not used.\n"
          "\n"
          "Exit status:\n"
          "  0  done\n"

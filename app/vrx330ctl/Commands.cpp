@@ -101,6 +101,8 @@ Facts StatusFacts(const Session& s, const std::optional<StatusReply>& reply) {
   Facts facts = s.Device();
   facts.Add("link", reply ? "connected" : s.lost() ? "lost" : "no_feedback");
   if (reply) facts.AddStatus(*reply);
+  else
+    facts.AddNoStatus();
   return facts;
 }
 
@@ -225,8 +227,9 @@ std::vector<size_t> MatchControllers(const std::vector<ControllerEntry>& listed,
 int RunCommand(const Options& o, Environment& env) {
   const auto listed = ListControllers(env.bridge).entries;
   if (o.command == Command::List) {
-    if (listed.empty()) return Fail(env, ExitNoController, "no controller found (see 'vrx330ctl doctor')");
+    // An empty list is still a list to a script reading JSON (text shows nothing).
     Print(env, Facts().AddControllers("controllers", listed).Render(o.json));
+    if (listed.empty()) return Fail(env, ExitNoController, "no controller found (see 'vrx330ctl doctor')");
     return ExitDone;
   }
 

@@ -61,6 +61,23 @@ Facts& Facts::AddStatus(const StatusReply& reply) {
   return *this;
 }
 
+Facts& Facts::AddNoStatus() {
+  for (const char* key : {"size_mm", "moving", "initialising", "initialised"})
+    facts_.push_back({key, "-", "null"});
+  return *this;
+}
+
+Facts& Facts::AddChecks(const std::string& key, const std::vector<Check>& checks) {
+  std::string lines, array = "[";
+  for (const Check& c : checks) {
+    lines += FormatCheck(c) + "\n";
+    array += std::string(array.size() > 1 ? "," : "") + "{\"ok\":" + (c.ok ? "true" : "false") +
+             ",\"text\":" + JsonString(c.text) + ",\"fix\":" + (c.ok ? "null" : JsonString(c.fix)) + "}";
+  }
+  facts_.push_back({key, lines, array + "]"});
+  return *this;
+}
+
 std::string Facts::Text(bool oneLine) const {
   std::string out;
   for (const Fact& f : facts_) {

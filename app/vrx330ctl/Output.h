@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/vrx330ctl/Doctor.h"
 #include "link/ControllerList.h"
 #include "link/WireProtocol.h"
 
@@ -29,6 +30,11 @@ class Facts {
   Facts& AddControllers(const std::string& key, const std::vector<ControllerEntry>& controllers);
   // The device and the decoded status of one reply.
   Facts& AddStatus(const StatusReply& reply);
+  // The same keys when no reply came: '-' as text, null as JSON.
+  Facts& AddNoStatus();
+  // The doctor's checks, each as its line or as {"ok":...,"text":...,"fix":...} (fix
+  // null for a check that passed).
+  Facts& AddChecks(const std::string& key, const std::vector<Check>& checks);
 
   // Lines of key=value; `oneLine` joins them with spaces (watch). A list is printed
   // as its lines.

@@ -1,4 +1,5 @@
 // vrx330ctl: the VRX-330 from scripts and shells, on the same link as the panel.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -7,6 +8,7 @@
 #include "app/vrx330ctl/Arguments.h"
 #include "app/vrx330ctl/Commands.h"
 #include "app/vrx330ctl/Doctor.h"
+#include "app/vrx330ctl/Output.h"
 #include "app/vrx330ctl/Platform.h"
 #include "link/FrameTrace.h"
 #include "link/SimulatedBridge.h"
@@ -30,11 +32,9 @@ int main(int argc, char** argv) {
     return ExitDone;
   }
   if (o.command == Command::Doctor) {
-    bool problem = false;
-    for (const Check& check : DoctorChecks(o)) {
-      std::printf("%s\n", FormatCheck(check).c_str());
-      problem |= !check.ok;
-    }
+    const std::vector<Check> checks = DoctorChecks(o);
+    std::fputs(Facts().AddChecks("checks", checks).Render(o.json).c_str(), stdout);
+    const bool problem = std::any_of(checks.begin(), checks.end(), [](const Check& c) { return !c.ok; });
     return problem ? ExitNoAnswer : ExitDone;
   }
 

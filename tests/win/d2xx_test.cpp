@@ -101,6 +101,7 @@ TEST(Vrx330ctlExe, ExitStatusesWithoutTheLibraryWithTheStandInAndWithOneLackingA
   // what the stand-in library is told.
   const std::tuple<const char*, std::string, int, std::string, const char*> cases[] = {
       {"", "list", 3, "no controller found", ""},
+      {"", "--json list", 3, "{\"controllers\":[]}\n", ""},
       {"", "doctor", 1, "PROBLEM  FTD2XX.DLL is not installed", ""},
       {"d2xx-double\\", "list", 0, kStandIn + "\tFT1A\t-\n" + kStandIn + "\tFT2B\t-\n", ""},
       {"d2xx-double\\", "--json list", 0,
@@ -122,6 +123,7 @@ TEST(Vrx330ctlExe, ExitStatusesWithoutTheLibraryWithTheStandInAndWithOneLackingA
            "FTD2XX.DLL lists device 1: \"" + kStandIn + "\" (serial FT2B)",
        ""},
       {"d2xx-double\\", "doctor", 1, "PROBLEM  FTD2XX.DLL lists no device. Fix: plug", "unplugged"},
+      {"d2xx-double\\", "--json doctor", 0, R"({"checks":[{"ok":true,"text":"FTD2XX.DLL loads from )", ""},
       {"d2xx-no-purge\\", "doctor", 1, "d2xx-no-purge\\FTD2XX.DLL lacks FT_Purge. Fix: ", ""},
       {"d2xx-no-purge\\", "list", 3, "no controller found", ""},
   };
