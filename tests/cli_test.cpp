@@ -81,6 +81,7 @@ TEST(Vrx330ctl, SimulatorCommandsUsageErrorsAndExitStatus) {
                            "< 71 74 72 78 30 32 50 53 47 00 00 0B", " moving initialising not initialised\n", "close\n"})
     EXPECT_TRUE(Contains(test::ReadFile(trace), line)) << line << test::ReadFile(trace);
   ctl.Expect({"--simulate", "-d", "Elsewhere", "status"}, 3, "", "cannot open 'Elsewhere'");
+  ctl.Expect({"--simulate", "-dVRX-330 Simulator", "status"}, 0, "device=VRX-330 Simulator\n");
   ctl.Expect({"--root", "/nonexistent", "status"}, 3, "", "no controller found");
   ctl.Expect({"--root", "/nonexistent", "--json", "list"}, 3, "{\"controllers\":[]}\n",
              "no controller found");
@@ -92,7 +93,11 @@ TEST(Vrx330ctl, SimulatorCommandsUsageErrorsAndExitStatus) {
   ctl.Expect({"set", "nan"}, 2, "", "not a number");
   ctl.Expect({"set", "1", "--wait", "--timeout", "0"}, 2, "", "timeout '0'");
   ctl.Expect({"spin"}, 2, "", "unknown command 'spin'");
+  ctl.Expect({"help", "spin"}, 2, "", "unknown command 'spin'");
   ctl.Expect({"--help"}, 0, "Exit status:");
+  ctl.Expect({"help"}, 0, "Exit status:");
+  ctl.Expect({"set", "--help"}, 0, "Usage: vrx330ctl [OPTION]... set MM [--wait] [--timeout SECONDS]\nMove");
+  ctl.Expect({"help", "init"}, 0, "Usage: vrx330ctl [OPTION]... init [--wait]");
 
   // A command frame the bridge does not write fails the command (3 for a lost device),
   // though the status requests around it are answered.

@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
     return ExitUsage;
   }
   if (o.help) {
-    std::fputs(HelpText().c_str(), stdout);
+    std::fputs(HelpText(o.helpTopic).c_str(), stdout);
     return ExitDone;
   }
   if (o.version) {
