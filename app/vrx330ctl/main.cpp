@@ -17,6 +17,7 @@ using namespace irisdesk;
 using namespace irisdesk::ctl;
 
 int main(int argc, char** argv) {
+  const Utf8Console console;
   const ParseResult parsed = ParseArguments(CommandLine(argc, argv));
   const Options& o = parsed.options;
   if (!parsed.error.empty()) {
