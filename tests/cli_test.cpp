@@ -204,7 +204,8 @@ TEST(Doctor, NamesEachProblemWithItsFixAndNoneOnASoundMachine) {
       same = Contains(got[i].first, want[i].first) && Contains(got[i].second, want[i].second);
     EXPECT_TRUE(same) << ::testing::PrintToString(got);
   };
-  expect({{"no FTDI USB device (vendor 0403) is present", "plug the controller in, then look at 'lsusb'"}});
+  expect({{"no FTDI USB device (vendor 0403) is present",
+           "plug the controller in, then look at 'sudo dmesg | tail'"}});
 
   const std::string dev = (tree.root() / "dev").string(), rules = (tree.root() / "etc/udev/rules.d").string();
   tree.AddUsbDevice("1-1", "0403", "fa33", "VRX-330 custom");  // a product id ftdi_sio lacks
@@ -220,29 +221,42 @@ TEST(Doctor, NamesEachProblemWithItsFixAndNoneOnASoundMachine) {
   tree.WriteAt("etc/group", "dialout:x:" + std::to_string(node.st_gid) + ":bob,alice\n");  // not in her session yet
   tree.AddProcess(4242, "minicom", {dev + "/ttyUSB0"});
   tree.WriteAt("sys/class/tty/ttyUSB0/device/latency_timer", "16\n");
-  for (auto [pid, name] : {std::pair{77, "brltty"}, {78, "ModemManager"}}) tree.AddProcess(pid, name, {});
+  tree.AddProcess(77, "brltty", {});
+  tree.AddProcess(78, "ModemManager", {dev + "/ttyUSB1"});
+  // The rule's own lines written to /etc: no copy of a source tree is needed.
+  const std::string paste =
+      R"(ATTR{device/latency_timer}="1"' | sudo tee /etc/udev/rules.d/70-irisdesk-ftdi.rules)";
   Problems problems = {
       {"1-1 (0403:fa33, \"VRX-330 custom\") has no tty: the ftdi_sio driver is not loaded", "sudo modprobe ftdi_sio"},
       {"1-2 (0403:6001, \"Held by libusb\") is claimed by the driver 'usbfs'", "sudo fuser -v /dev/bus/usb/001/003"},
       {"alice may not open " + dev + "/ttyUSB0 (mode 0660, group dialout): added to dialout after", "log out and in"},
       {dev + "/ttyUSB0 is held by process 4242 (minicom)", "close minicom (or: kill 4242)"},
       {dev + "/ttyUSB0 has a latency timer of 16 ms", "echo 1 | sudo tee /sys/bus/usb-serial/devices/ttyUSB0/latency_timer"},
-      {"alice may not open " + dev + "/ttyUSB1 (mode 0600", "install the udev rule: sudo cp 70-irisdesk-ftdi.rules"},
+      {"alice may not open " + dev + "/ttyUSB1 (mode 0600",
+       "install the IrisDesk udev rule: printf '%s\\n' 'SUBSYSTEM"},
+      {dev + "/ttyUSB1 is held by process 78 (ModemManager)", "sudo systemctl stop ModemManager"},
       {dev + "/ttyUSB2 does not exist", "sudo udevadm control --reload && sudo udevadm trigger"},
-      {"no IrisDesk udev rule is installed", "sudo cp 70-irisdesk-ftdi.rules /etc/udev/rules.d/"},
+      {"no IrisDesk udev rule is installed", paste},
       {"brltty (braille display daemon) is running", "sudo systemctl stop brltty.service && sudo systemctl mask"},
-      {"ModemManager is running and probes new serial ports", "install the IrisDesk udev rule"},
+      {"ModemManager is running and probes new serial ports", paste},
   };
   expect(problems);
 
-  // The driver loaded but not knowing the id, alice not in the group, a rule too late for uaccess.
+  // The driver loaded but not knowing the id, alice not in the group (the rule or the
+  // group, either enough), a rule too late for uaccess that keeps ModemManager off.
   std::filesystem::create_directories(tree.sys() / "bus/usb-serial/drivers/ftdi_sio");
   tree.WriteAt("etc/group", "dialout:x:" + std::to_string(node.st_gid) + ":bob\n");
-  tree.WriteAt(rules + "/99-irisdesk-ftdi.rules", "SUBSYSTEM==\"tty\", TAG+=\"uaccess\"\n");
+  tree.WriteAt(rules + "/99-irisdesk-ftdi.rules",
+               "SUBSYSTEM==\"tty\", TAG+=\"uaccess\", ENV{ID_MM_DEVICE_IGNORE}=\"1\"\n");
   problems[0] = {"does not know the product id 0403:fa33", "echo 0403 fa33 | sudo tee /sys/bus/usb-serial/drivers/"};
-  problems[2] = {"ttyUSB0 (mode 0660, group dialout): not in the group dialout", "sudo usermod -aG dialout alice"};
-  problems[7] = {rules + "/99-irisdesk-ftdi.rules sorts after 73-seat-late.rules",
+  problems[2] = {"ttyUSB0 (mode 0660, group dialout): not in the group dialout",
+                 "udevadm trigger; or, also for logins from elsewhere (ssh): sudo usermod -aG dialout alice"};
+  problems[6].second =
+      "replug the bridge: the installed udev rule " + rules +
+      "/99-irisdesk-ftdi.rules keeps ModemManager away from it; or now: sudo systemctl stop ModemManager";
+  problems[8] = {rules + "/99-irisdesk-ftdi.rules sorts after 73-seat-late.rules",
                  "sudo mv " + rules + "/99-irisdesk-ftdi.rules " + rules + "/70-irisdesk-ftdi.rules"};
+  problems.pop_back();  // ModemManager kept off
   expect(problems);
 
   // Mended: the odd devices gone, every tty open to alice's session, the rule where
@@ -255,7 +269,11 @@ TEST(Doctor, NamesEachProblemWithItsFixAndNoneOnASoundMachine) {
   user.groups.push_back(node.st_gid);
   tree.AddProcess(78, "ModemManager", {});
   tree.WriteAt("usr/lib/udev/rules.d/70-irisdesk-ftdi.rules", "TAG+=\"uaccess\", ENV{ID_MM_DEVICE_IGNORE}=\"1\"\n");
+  test::FakeRoot::Link(tree.root() / "lib", "usr/lib");  // merged /usr: named where the package put it
   expect({});
+  Ctl().Expect({"--root", tree.root().string(), "--json", "doctor"}, 0,
+               R"({"ok":true,"text":"udev rule installed: )" + tree.root().string() +
+                   R"(/usr/lib/udev/rules.d/70-irisdesk-ftdi.rules","fix":null})");
 }
 
 }  // namespace
