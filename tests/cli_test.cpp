@@ -243,14 +243,18 @@ TEST(Doctor, NamesEachProblemWithItsFixAndNoneOnASoundMachine) {
   expect(problems);
 
   // The driver loaded but not knowing the id, alice not in the group (the rule or the
-  // group, either enough), a rule too late for uaccess that keeps ModemManager off.
+  // group, either enough), a rule too late for uaccess that keeps ModemManager off and
+  // sets the latency timer at the next plug-in.
   std::filesystem::create_directories(tree.sys() / "bus/usb-serial/drivers/ftdi_sio");
   tree.WriteAt("etc/group", "dialout:x:" + std::to_string(node.st_gid) + ":bob\n");
   tree.WriteAt(rules + "/99-irisdesk-ftdi.rules",
-               "SUBSYSTEM==\"tty\", TAG+=\"uaccess\", ENV{ID_MM_DEVICE_IGNORE}=\"1\"\n");
+               "SUBSYSTEM==\"tty\", TAG+=\"uaccess\", ENV{ID_MM_DEVICE_IGNORE}=\"1\"\n"
+               "ATTR{device/latency_timer}=\"1\"\n");
   problems[0] = {"does not know the product id 0403:fa33", "echo 0403 fa33 | sudo tee /sys/bus/usb-serial/drivers/"};
   problems[2] = {"ttyUSB0 (mode 0660, group dialout): not in the group dialout",
                  "udevadm trigger; or, also for logins from elsewhere (ssh): sudo usermod -aG dialout alice"};
+  problems[4].second =
+      "replug the bridge: the installed udev rule " + rules + "/99-irisdesk-ftdi.rules sets 1 ms";
   problems[6].second =
       "replug the bridge: the installed udev rule " + rules +
       "/99-irisdesk-ftdi.rules keeps ModemManager away from it; or now: sudo systemctl stop ModemManager";

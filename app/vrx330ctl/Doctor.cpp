@@ -25,6 +25,7 @@ namespace {
 constexpr const char* kSeatLateRules = "73-seat-late.rules";
 constexpr const char* kRuleFile = "70-irisdesk-ftdi.rules";
 constexpr const char* kReloadUdev = "sudo udevadm control --reload && sudo udevadm trigger";
+constexpr const char* kIgnoredByModemManager = "ID_MM_DEVICE_IGNORE";
 // Daemons known to take FTDI ttys, and how to stop one now.
 const std::map<std::string, std::string> kDaemonStops = {{"ModemManager", "sudo systemctl stop ModemManager"},
                                                          {"brltty", "sudo systemctl stop brltty.service"}};
@@ -176,12 +177,7 @@ class Doctor {
 
   std::vector<Check> Run() {
     const auto ports = ListFtdiPorts(root_.sys().string(), root_.dev().string());
-    const auto rules = InstalledRules(root_);
-    for (const auto& rule : rules)
-      if (installedRule_.empty() && !TooLateForUaccess(rule)) installedRule_ = rule.path.string();
-    for (const auto& rule : rules)
-      if (mmRule_.empty() && rule.text.find("ID_MM_DEVICE_IGNORE") != std::string::npos)
-        mmRule_ = rule.path.string();
+    rules_ = InstalledRules(root_);
     CheckUsbDevices(ports);
     bool denied = false;
     for (const auto& port : ports) {
@@ -189,7 +185,7 @@ class Doctor {
       CheckHolders(port.devicePath);
       CheckLatencyTimer(port);
     }
-    CheckRules(rules, denied);
+    CheckRules(denied);
     CheckDaemons();
     return checks_;
   }
@@ -200,12 +196,21 @@ class Doctor {
     checks_.push_back({false, std::move(text), std::move(fix)});
   }
 
+  // The first installed IrisDesk rule whose text has `key` (uaccess: where it takes
+  // effect); empty: none, as where an older rule lacks the line.
+  std::string RuleWith(const std::string& key) const {
+    for (const auto& rule : rules_)
+      if (rule.text.find(key) != std::string::npos && (key != "uaccess" || !TooLateForUaccess(rule)))
+        return rule.path.string();
+    return "";
+  }
+
   // How the udev rule opens FTDI ttys to the user at this computer's seat: applying the
   // installed one, or installing it.
   std::string RuleStep() const {
-    if (!installedRule_.empty())
-      return "apply the installed udev rule " + installedRule_ + ": " + kReloadUdev +
-             " (or replug the bridge)";
+    const std::string installed = RuleWith("uaccess");
+    if (!installed.empty())
+      return "apply the installed udev rule " + installed + ": " + kReloadUdev + " (or replug the bridge)";
     return "install the IrisDesk udev rule: " + PasteRule();
   }
 
@@ -315,9 +320,11 @@ class Doctor {
     Problem(number ? port.devicePath + " has a latency timer of " + value +
                          " ms: each reply reaches the program up to " + value + " ms late"
                    : port.devicePath + " reports its latency timer as '" + value + "', not a number of ms",
-            installedRule_.empty() ? now + " (for now; to have 1 ms at each plug-in, " + RuleStep() + ")"
-                                   : "replug the bridge: the installed udev rule " + installedRule_ +
-                                         " sets 1 ms at each plug-in; or now: " + now);
+            RuleWith("latency_timer").empty()
+                ? now + " (for now; to have 1 ms at each plug-in, install the IrisDesk udev rule: " +
+                      PasteRule() + ")"
+                : "replug the bridge: the installed udev rule " + RuleWith("latency_timer") +
+                      " sets 1 ms at each plug-in; or now: " + now);
   }
 
   void CheckHolders(const std::string& path) {
@@ -332,16 +339,16 @@ class Doctor {
     const auto daemon = kDaemonStops.find(name);
     std::string fix = "close " + name + " (or: kill " + std::to_string(holders.front().first) + ")";
     if (daemon != kDaemonStops.end()) fix = daemon->second;  // a service comes back if merely killed
-    if (name == "ModemManager" && !mmRule_.empty())
-      fix = "replug the bridge: the installed udev rule " + mmRule_ +
+    if (name == "ModemManager" && !RuleWith(kIgnoredByModemManager).empty())
+      fix = "replug the bridge: the installed udev rule " + RuleWith(kIgnoredByModemManager) +
             " keeps ModemManager away from it; or now: " + fix;
     else if (name == "ModemManager")
       fix += " (the IrisDesk udev rule keeps it away for good: see below)";
     Problem(path + " is held by " + PortHoldersText(holders), fix);
   }
 
-  void CheckRules(const std::vector<UdevRule>& rules, bool denied) {
-    if (rules.empty()) {
+  void CheckRules(bool denied) {
+    if (rules_.empty()) {
       if (denied)
         Problem("no IrisDesk udev rule is installed, so no FTDI tty is opened to the user at the seat",
                 RuleStep());
@@ -349,7 +356,7 @@ class Doctor {
         Ok("no IrisDesk udev rule is installed (not needed: no FTDI tty is closed to you)");
       return;
     }
-    for (const auto& rule : rules) {
+    for (const auto& rule : rules_) {
       if (TooLateForUaccess(rule)) {
         Problem("the udev rule " + rule.path.string() + " sorts after " + kSeatLateRules +
                     ", so its uaccess tag has no effect",
@@ -382,10 +389,11 @@ class Doctor {
       Ok(std::string("brltty (braille display daemon) ") +
          (installed({"usr/bin/brltty", "bin/brltty"}) ? "is installed but not running" : "is not installed"));
     }
-    if (running("ModemManager") && mmRule_.empty()) {
+    if (running("ModemManager") && RuleWith(kIgnoredByModemManager).empty()) {
       Problem("ModemManager is running and probes new serial ports, taking them for modems",
-              "recommended, as it tells ModemManager to leave FTDI bridges alone: " + RuleStep() +
-                  "; or: sudo systemctl disable --now ModemManager");
+              "recommended, as it tells ModemManager to leave FTDI bridges alone: install the IrisDesk udev "
+              "rule: " +
+                  PasteRule() + "; or: sudo systemctl disable --now ModemManager");
     } else if (running("ModemManager")) {
       Ok("ModemManager is running; the IrisDesk udev rule tells it to leave FTDI bridges alone");
     } else {
@@ -399,8 +407,7 @@ class Doctor {
   DoctorUser user_;
   int selfPid_;
   std::map<uint32_t, Group> groups_;
-  std::string installedRule_;  // the IrisDesk udev rule in effect; empty: none installed
-  std::string mmRule_;         // an installed rule that tells ModemManager to keep off
+  std::vector<UdevRule> rules_;  // the IrisDesk udev rules installed
   std::vector<Check> checks_;
 };
 
