@@ -87,13 +87,10 @@ class Session {
   bool lost_ = false;
 };
 
-void Print(Environment& env, const std::string& text) {
-  std::fputs(text.c_str(), env.out);
-  std::fflush(env.out);
-}
+void Print(Environment& env, const std::string& text) { WriteText(env.out, text); }
 
 int Fail(Environment& env, int status, const std::string& message) {
-  std::fprintf(env.err, "vrx330ctl: %s\n", message.c_str());
+  WriteText(env.err, "vrx330ctl: " + message + "\n");
   return status;
 }
 

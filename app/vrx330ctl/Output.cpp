@@ -4,7 +4,29 @@
 
 #include "settings/NumberText.h"
 
+#ifdef _WIN32
+#include <io.h>
+
+#include "settings/WideText.h"
+#endif
+
 namespace irisdesk::ctl {
+
+void WriteText(std::FILE* stream, const std::string& text) {
+#ifdef _WIN32
+  const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  DWORD mode = 0;
+  if (handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode)) {
+    std::fflush(stream);  // anything the C library still holds goes first
+    const std::wstring wide = Widen(text);
+    DWORD written = 0;
+    WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+    return;
+  }
+#endif
+  std::fputs(text.c_str(), stream);
+  std::fflush(stream);
+}
 
 std::string JsonString(const std::string& text) {
   std::string out = "\"";

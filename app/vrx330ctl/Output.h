@@ -1,6 +1,7 @@
 #pragma once
 // What vrx330ctl prints: facts as key=value, one per line (or one line for a poll of
 // `watch`), or the same facts as one JSON object. Scripts parse either.
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <utility>
@@ -47,5 +48,10 @@ class Facts {
 };
 
 std::string JsonString(const std::string& text);
+
+// Writes UTF-8 text to `stream` and flushes it. On Windows a console is given the text
+// as UTF-16, the one form it shows whatever its code page and the C library's
+// conversions; pipes and files, like every stream elsewhere, get the UTF-8 bytes.
+void WriteText(std::FILE* stream, const std::string& text);
 
 }  // namespace irisdesk::ctl

@@ -32,20 +32,6 @@ std::function<std::string(const ControllerEntry&)> OpenFailureExplainer(const Op
 
 std::vector<Check> DoctorChecks(const Options& options);
 
-// While this lives, a console shows the program's UTF-8 text (names of controllers)
-// as such: on Windows its output code page is UTF-8, and the one before is put back at
-// the end, as the console is the shell's too. Elsewhere terminals take UTF-8 already.
-class Utf8Console {
- public:
-  Utf8Console();
-  ~Utf8Console();
-  Utf8Console(const Utf8Console&) = delete;
-  Utf8Console& operator=(const Utf8Console&) = delete;
-
- private:
-  [[maybe_unused]] unsigned previous_ = 0;  // Windows: the code page before; 0: no console
-};
-
 // While this lives, Ctrl+C (SIGINT and SIGTERM; on Windows also closing the console)
 // sets the stop event instead of killing the process, so a frame is never cut in half
 // and the port is closed the ordinary way.

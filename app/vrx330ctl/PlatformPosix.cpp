@@ -24,9 +24,6 @@ std::function<std::string(const ControllerEntry&)> OpenFailureExplainer(const Op
 
 std::vector<Check> DoctorChecks(const Options& o) { return RunDoctor(o.root, CurrentUser(), ::getpid()); }
 
-Utf8Console::Utf8Console() = default;
-Utf8Console::~Utf8Console() = default;
-
 // A thread takes the signals with sigwait, where setting the event is safe.
 StopOnInterrupt::StopOnInterrupt() {
   sigemptyset(&set_);

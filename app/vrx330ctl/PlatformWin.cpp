@@ -52,14 +52,6 @@ std::function<std::string(const ControllerEntry&)> OpenFailureExplainer(const Op
 
 std::vector<Check> DoctorChecks(const Options&) { return RunDoctorWindows(); }
 
-Utf8Console::Utf8Console() : previous_(GetConsoleOutputCP()) {
-  if (previous_ != 0) SetConsoleOutputCP(CP_UTF8);
-}
-
-Utf8Console::~Utf8Console() {
-  if (previous_ != 0 && previous_ != CP_UTF8) SetConsoleOutputCP(previous_);
-}
-
 StopOnInterrupt::StopOnInterrupt() {
   {
     std::lock_guard<std::mutex> lock(g_mutex);

@@ -17,24 +17,23 @@ using namespace irisdesk;
 using namespace irisdesk::ctl;
 
 int main(int argc, char** argv) {
-  const Utf8Console console;
   const ParseResult parsed = ParseArguments(CommandLine(argc, argv));
   const Options& o = parsed.options;
   if (!parsed.error.empty()) {
-    std::fprintf(stderr, "vrx330ctl: %s\nTry 'vrx330ctl --help'.\n", parsed.error.c_str());
+    WriteText(stderr, "vrx330ctl: " + parsed.error + "\nTry 'vrx330ctl --help'.\n");
     return ExitUsage;
   }
   if (o.help) {
-    std::fputs(HelpText(o.helpTopic).c_str(), stdout);
+    WriteText(stdout, HelpText(o.helpTopic));
     return ExitDone;
   }
   if (o.version) {
-    std::fputs(VersionText().c_str(), stdout);
+    WriteText(stdout, VersionText());
     return ExitDone;
   }
   if (o.command == Command::Doctor) {
     const std::vector<Check> checks = DoctorChecks(o);
-    std::fputs(Facts().AddChecks("checks", checks).Render(o.json).c_str(), stdout);
+    WriteText(stdout, Facts().AddChecks("checks", checks).Render(o.json));
     const bool problem = std::any_of(checks.begin(), checks.end(), [](const Check& c) { return !c.ok; });
     return problem ? ExitNoAnswer : ExitDone;
   }
@@ -48,7 +47,8 @@ int main(int argc, char** argv) {
   if (o.traceFile) {
     std::FILE* trace = TracingBridge::OpenFile(*o.traceFile);
     if (!trace) {
-      std::fprintf(stderr, "vrx330ctl: cannot write the trace '%s': %s\n", o.traceFile->c_str(), std::strerror(errno));
+      WriteText(stderr,
+                "vrx330ctl: cannot write the trace '" + *o.traceFile + "': " + std::strerror(errno) + "\n");
       return ExitUsage;
     }
     bridge = std::make_unique<TracingBridge>(std::move(bridge), trace);
