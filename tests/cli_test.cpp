@@ -5,9 +5,11 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include "app/vrx330ctl/Commands.h"
 #include "app/vrx330ctl/Doctor.h"
 #include "support/FakeRoot.h"
 #include "support/PtyController.h"
+#include "support/ScriptedBridge.h"
 
 namespace irisdesk {
 namespace {
@@ -66,9 +68,12 @@ TEST(Vrx330ctl, SimulatorCommandsUsageErrorsAndExitStatus) {
   // Initialises first, as the panel does, then moves and reports where it stopped.
   ctl.Expect({"set", "--simulate", "2.5", "--wait"}, 0, "device=VRX-330 Simulator\ntarget_mm=2.50\nlink=connected\n"
              "size_mm=2.50\nmoving=no\ninitialising=no\ninitialised=yes\n");
-  ctl.Expect({"--simulate", "set", "1", "--wait", "--timeout", "0.2"}, 1, "", "did not finish within 0.2 s");
-  // The frames and events of a run, each on its line as it happened.
+  // The frames and events of a run, each on its line as it happened; a wait that runs
+  // out tells the motor to stop before the end.
   const std::string trace = ctl.Path(3);
+  ctl.Expect({"--simulate", "--trace", trace, "set", "1", "--wait", "--timeout", "0.2"}, 1, "",
+             "did not finish within 0.2 s; the motor was told to stop");
+  EXPECT_TRUE(Contains(test::ReadFile(trace), "QTRX02STP 0\n")) << test::ReadFile(trace);
   ctl.Expect({"--simulate", "--trace", trace, "init"}, 0, "initialised=no");
   for (const char* line : {"open \"VRX-330 Simulator\" by description: ok\n", "latency timer 1 ms: ok\n",
                            "> 51 54 52 58 30 32 49 4E 54 00 00 00 00 2A 2A 0D  QTRX02INT 0\n",
@@ -76,14 +81,42 @@ TEST(Vrx330ctl, SimulatorCommandsUsageErrorsAndExitStatus) {
                            "< 71 74 72 78 30 32 50 53 47 00 00 0B", " moving initialising not initialised\n", "close\n"})
     EXPECT_TRUE(Contains(test::ReadFile(trace), line)) << line << test::ReadFile(trace);
   ctl.Expect({"--simulate", "-d", "Elsewhere", "status"}, 3, "", "cannot open 'Elsewhere'");
+  ctl.Expect({"--simulate", "-dVRX-330 Simulator", "status"}, 0, "device=VRX-330 Simulator\n");
   ctl.Expect({"--root", "/nonexistent", "status"}, 3, "", "no controller found");
+  ctl.Expect({"--root", "/nonexistent", "--json", "list"}, 3, "{\"controllers\":[]}\n",
+             "no controller found");
+  ctl.Expect({"--root", "/nonexistent", "--json", "doctor"}, 1,
+             R"({"checks":[{"ok":false,"text":"no FTDI USB device (vendor 0403) is present","fix":"plug)");
   ctl.Expect({"set", "14.01"}, 2, "", "size 14.01 mm is outside the travel of 0 to 14 mm");
   ctl.Expect({"set", "-0.5"}, 2, "", "outside the travel");  // a size, not an option
   ctl.Expect({"set", "7,5"}, 2, "", "write the decimal separator as a point");
   ctl.Expect({"set", "nan"}, 2, "", "not a number");
   ctl.Expect({"set", "1", "--wait", "--timeout", "0"}, 2, "", "timeout '0'");
   ctl.Expect({"spin"}, 2, "", "unknown command 'spin'");
+  ctl.Expect({"help", "spin"}, 2, "", "unknown command 'spin'");
   ctl.Expect({"--help"}, 0, "Exit status:");
+  ctl.Expect({"help"}, 0, "Exit status:");
+  ctl.Expect({"set", "--help"}, 0, "Usage: vrx330ctl [OPTION]... set MM [--wait] [--timeout SECONDS]\nMove");
+  ctl.Expect({"help", "init"}, 0, "Usage: vrx330ctl [OPTION]... init [--wait]");
+
+  // A command frame the bridge does not write fails the command (3 for a lost device),
+  // though the status requests around it are answered.
+  ManualClock clock;
+  test::ScriptedBridge bridge(clock);
+  bridge.offer = {{std::chrono::milliseconds(5), test::StatusReplyBytes(MmToSteps(2), StatusInitialised)}};
+  const StopEvent stop;
+  const std::tuple<std::vector<std::string>, const char*, FT_STATUS, int> refusals[] = {
+      {{"", "stop"}, "STP", FT_OTHER_ERROR, 1},
+      {{"", "set", "5"}, "MSP", FT_OTHER_ERROR, 1},
+      {{"", "init", "--wait"}, "INT", FT_IO_ERROR, 3}};
+  for (const auto& [args, code, status, exit] : refusals) {
+    bridge.writeStatus = status;
+    bridge.writeFailsFor = code;
+    ctl::Environment env{bridge, clock, stop, {}, std::tmpfile(), std::tmpfile()};
+    EXPECT_EQ(ctl::RunCommand(ctl::ParseArguments(args).options, env), exit) << code;
+    std::fclose(env.out);
+    std::fclose(env.err);
+  }
 }
 
 // Two controllers of one model on pseudo-terminals, listed through a fake sysfs as FTDI
@@ -138,8 +171,22 @@ TEST(Vrx330ctl, PseudoTerminalControllersEndToEnd) {
   ctl.Expect({"--json", "stop"}, 0, R"("moving":false,"initialising":false,"initialised":true})");
   EXPECT_TRUE(far.controller().Position() > MmToSteps(0.5) && far.controller().Position() < MmToSteps(11));
   ctl.Expect({"set", "1.23", "--wait"}, 0, "size_mm=1.23\nmoving=no\n");
+  // Ctrl+C or the time-out during a wait tell the motor to stop before the exit.
+  const pid_t move = ctl.Start({"set", "14", "--wait"});
+  for (int i = 0; i < 500 && far.controller().Position() < MmToSteps(2); ++i) ::usleep(10000);
+  ::kill(move, SIGINT);
+  ctl.Finish(move, 130, "moving=yes", "interrupted; the motor was told to stop");
+  ctl.Expect({"init", "--wait", "--timeout", "0.3"}, 1, "initialising=yes",
+             "0.3 s; the motor was told to stop");
+  ctl.Expect({"status"}, 0, "moving=no\ninitialising=no\ninitialised=no\n");
+  // Homing from 0 mm ends before the first poll can see it.
+  ctl.Expect({"set", "0", "--wait"}, 0, "size_mm=0.00\n");
+  ctl.Expect({"init", "--wait", "--timeout", "2"}, 0,
+             "size_mm=0.00\nmoving=no\ninitialising=no\ninitialised=yes\n");
   far.controller().SetFaults({.silent = true});
-  ctl.Expect({"status"}, 1, "link=no_feedback", "did not answer");
+  ctl.Expect({"status"}, 1, "link=no_feedback\nsize_mm=-\nmoving=-\n", "did not answer");
+  ctl.Expect({"--json", "status"}, 1, R"("link":"no_feedback","size_mm":null,"moving":null,)",
+             "did not answer");
 }
 
 // Doctor on one fake machine broken in every way it knows, in two rounds (some causes
@@ -157,7 +204,8 @@ TEST(Doctor, NamesEachProblemWithItsFixAndNoneOnASoundMachine) {
       same = Contains(got[i].first, want[i].first) && Contains(got[i].second, want[i].second);
     EXPECT_TRUE(same) << ::testing::PrintToString(got);
   };
-  expect({{"no FTDI USB device (vendor 0403) is present", "plug the controller in, then look at 'lsusb'"}});
+  expect({{"no FTDI USB device (vendor 0403) is present",
+           "plug the controller in, then look at 'sudo dmesg | tail'"}});
 
   const std::string dev = (tree.root() / "dev").string(), rules = (tree.root() / "etc/udev/rules.d").string();
   tree.AddUsbDevice("1-1", "0403", "fa33", "VRX-330 custom");  // a product id ftdi_sio lacks
@@ -173,29 +221,46 @@ TEST(Doctor, NamesEachProblemWithItsFixAndNoneOnASoundMachine) {
   tree.WriteAt("etc/group", "dialout:x:" + std::to_string(node.st_gid) + ":bob,alice\n");  // not in her session yet
   tree.AddProcess(4242, "minicom", {dev + "/ttyUSB0"});
   tree.WriteAt("sys/class/tty/ttyUSB0/device/latency_timer", "16\n");
-  for (auto [pid, name] : {std::pair{77, "brltty"}, {78, "ModemManager"}}) tree.AddProcess(pid, name, {});
+  tree.AddProcess(77, "brltty", {});
+  tree.AddProcess(78, "ModemManager", {dev + "/ttyUSB1"});
+  // The rule's own lines written to /etc: no copy of a source tree is needed.
+  const std::string paste =
+      R"(ATTR{device/latency_timer}="1"' | sudo tee /etc/udev/rules.d/70-irisdesk-ftdi.rules)";
   Problems problems = {
       {"1-1 (0403:fa33, \"VRX-330 custom\") has no tty: the ftdi_sio driver is not loaded", "sudo modprobe ftdi_sio"},
       {"1-2 (0403:6001, \"Held by libusb\") is claimed by the driver 'usbfs'", "sudo fuser -v /dev/bus/usb/001/003"},
       {"alice may not open " + dev + "/ttyUSB0 (mode 0660, group dialout): added to dialout after", "log out and in"},
       {dev + "/ttyUSB0 is held by process 4242 (minicom)", "close minicom (or: kill 4242)"},
       {dev + "/ttyUSB0 has a latency timer of 16 ms", "echo 1 | sudo tee /sys/bus/usb-serial/devices/ttyUSB0/latency_timer"},
-      {"alice may not open " + dev + "/ttyUSB1 (mode 0600", "install the udev rule: sudo cp 70-irisdesk-ftdi.rules"},
+      {"alice may not open " + dev + "/ttyUSB1 (mode 0600",
+       "install the IrisDesk udev rule: printf '%s\\n' 'SUBSYSTEM"},
+      {dev + "/ttyUSB1 is held by process 78 (ModemManager)", "sudo systemctl stop ModemManager"},
       {dev + "/ttyUSB2 does not exist", "sudo udevadm control --reload && sudo udevadm trigger"},
-      {"no IrisDesk udev rule is installed", "sudo cp 70-irisdesk-ftdi.rules /etc/udev/rules.d/"},
+      {"no IrisDesk udev rule is installed", paste},
       {"brltty (braille display daemon) is running", "sudo systemctl stop brltty.service && sudo systemctl mask"},
-      {"ModemManager is running and probes new serial ports", "install the IrisDesk udev rule"},
+      {"ModemManager is running and probes new serial ports", paste},
   };
   expect(problems);
 
-  // The driver loaded but not knowing the id, alice not in the group, a rule too late for uaccess.
+  // The driver loaded but not knowing the id, alice not in the group (the rule or the
+  // group, either enough), a rule too late for uaccess that keeps ModemManager off and
+  // sets the latency timer at the next plug-in.
   std::filesystem::create_directories(tree.sys() / "bus/usb-serial/drivers/ftdi_sio");
   tree.WriteAt("etc/group", "dialout:x:" + std::to_string(node.st_gid) + ":bob\n");
-  tree.WriteAt(rules + "/99-irisdesk-ftdi.rules", "SUBSYSTEM==\"tty\", TAG+=\"uaccess\"\n");
+  tree.WriteAt(rules + "/99-irisdesk-ftdi.rules",
+               "SUBSYSTEM==\"tty\", TAG+=\"uaccess\", ENV{ID_MM_DEVICE_IGNORE}=\"1\"\n"
+               "ATTR{device/latency_timer}=\"1\"\n");
   problems[0] = {"does not know the product id 0403:fa33", "echo 0403 fa33 | sudo tee /sys/bus/usb-serial/drivers/"};
-  problems[2] = {"ttyUSB0 (mode 0660, group dialout): not in the group dialout", "sudo usermod -aG dialout alice"};
-  problems[7] = {rules + "/99-irisdesk-ftdi.rules sorts after 73-seat-late.rules",
+  problems[2] = {"ttyUSB0 (mode 0660, group dialout): not in the group dialout",
+                 "udevadm trigger; or, also for logins from elsewhere (ssh): sudo usermod -aG dialout alice"};
+  problems[4].second =
+      "replug the bridge: the installed udev rule " + rules + "/99-irisdesk-ftdi.rules sets 1 ms";
+  problems[6].second =
+      "replug the bridge: the installed udev rule " + rules +
+      "/99-irisdesk-ftdi.rules keeps ModemManager away from it; or now: sudo systemctl stop ModemManager";
+  problems[8] = {rules + "/99-irisdesk-ftdi.rules sorts after 73-seat-late.rules",
                  "sudo mv " + rules + "/99-irisdesk-ftdi.rules " + rules + "/70-irisdesk-ftdi.rules"};
+  problems.pop_back();  // ModemManager kept off
   expect(problems);
 
   // Mended: the odd devices gone, every tty open to alice's session, the rule where
@@ -208,7 +273,11 @@ TEST(Doctor, NamesEachProblemWithItsFixAndNoneOnASoundMachine) {
   user.groups.push_back(node.st_gid);
   tree.AddProcess(78, "ModemManager", {});
   tree.WriteAt("usr/lib/udev/rules.d/70-irisdesk-ftdi.rules", "TAG+=\"uaccess\", ENV{ID_MM_DEVICE_IGNORE}=\"1\"\n");
+  test::FakeRoot::Link(tree.root() / "lib", "usr/lib");  // merged /usr: named where the package put it
   expect({});
+  Ctl().Expect({"--root", tree.root().string(), "--json", "doctor"}, 0,
+               R"({"ok":true,"text":"udev rule installed: )" + tree.root().string() +
+                   R"(/usr/lib/udev/rules.d/70-irisdesk-ftdi.rules","fix":null})");
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 
 namespace irisdesk::ctl {
 
-enum class Command { None, List, Status, Set, Stop, Init, Watch, Doctor };
+enum class Command { None, List, Status, Set, Stop, Init, Watch, Doctor, Help };
 
 struct Options {
   Command command = Command::None;
@@ -16,7 +16,8 @@ struct Options {
   bool wait = false;
   bool json = false;
   bool simulate = false;
-  bool help = false;
+  bool help = false;                  // -h/--help or `help`: print HelpText(helpTopic)
+  Command helpTopic = Command::None;  // the command whose own help; None: the program's
   bool version = false;
   std::optional<std::string> device;  // -d/--device; default: the first listed
   std::optional<std::string> traceFile;  // --trace: the link's frames and events go there
@@ -35,7 +36,8 @@ ParseResult ParseArguments(const std::vector<std::string>& args);
 // point, within the travel of 0 to 14 mm. nullopt with `why` filled otherwise.
 std::optional<double> ParseSizeMm(const std::string& text, std::string& why);
 
-std::string HelpText();
+// The program's help, or one command's own (`set --help`, `help set`).
+std::string HelpText(Command topic = Command::None);
 std::string VersionText();
 
 }  // namespace irisdesk::ctl

@@ -87,13 +87,10 @@ class Session {
   bool lost_ = false;
 };
 
-void Print(Environment& env, const std::string& text) {
-  std::fputs(text.c_str(), env.out);
-  std::fflush(env.out);
-}
+void Print(Environment& env, const std::string& text) { WriteText(env.out, text); }
 
 int Fail(Environment& env, int status, const std::string& message) {
-  std::fprintf(env.err, "vrx330ctl: %s\n", message.c_str());
+  WriteText(env.err, "vrx330ctl: " + message + "\n");
   return status;
 }
 
@@ -101,15 +98,28 @@ Facts StatusFacts(const Session& s, const std::optional<StatusReply>& reply) {
   Facts facts = s.Device();
   facts.Add("link", reply ? "connected" : s.lost() ? "lost" : "no_feedback");
   if (reply) facts.AddStatus(*reply);
+  else
+    facts.AddNoStatus();
   return facts;
+}
+
+int Gone(Environment& env, const Session& s) {
+  return Fail(env, ExitNoController, "the controller '" + s.description() + "' is gone (unplugged?)");
 }
 
 // The reason a status could not be had, as an exit status with its message.
 int NoStatus(Environment& env, const Session& s) {
-  if (s.lost())
-    return Fail(env, ExitNoController, "the controller '" + s.description() + "' is gone (unplugged?)");
-  if (env.stop.IsSet()) return Fail(env, ExitNoAnswer, "interrupted");
+  if (s.lost()) return Gone(env, s);
+  if (env.stop.IsSet()) return Fail(env, ExitInterrupted, "interrupted");
   return Fail(env, ExitNoAnswer, "the controller '" + s.description() + "' did not answer");
+}
+
+// A command frame that did not go out: the device is gone, or the write failed.
+int NotSent(Environment& env, const Session& s, std::string_view code) {
+  if (s.lost()) return Gone(env, s);
+  const char* what = code == kCodeInit ? "initialise" : code == kCodeMove ? "move" : "stop";
+  return Fail(env, ExitNoAnswer,
+              std::string("the ") + what + " command could not be sent to '" + s.description() + "'");
 }
 
 TimePoint Deadline(Environment& env, const Options& o) {
@@ -121,15 +131,30 @@ bool Idle(const StatusReply& r) { return !(r.flags & (StatusMoving | StatusIniti
 bool Ready(const StatusReply& r) { return Idle(r) && (r.flags & StatusInitialised); }
 
 // A controller need not report the motion it was just told to make in its very next
-// reply: a move or an initialise is over once motion was seen and has ended, or a move
-// found the diaphragm already where it was sent.
+// reply: a move or an initialise is over once motion was seen and has ended, or once
+// the diaphragm is where it was sent (a move to where it was, or a homing from at or
+// near 0 mm that ended between two polls).
 std::function<bool(const StatusReply&)> AfterMotion(std::function<bool(const StatusReply&)> over,
-                                                    std::optional<uint32_t> target) {
+                                                    uint32_t target) {
   auto seen = std::make_shared<bool>(false);
   return [=](const StatusReply& r) {
     if (r.flags & (StatusMoving | StatusInitialising)) *seen = true;
-    return over(r) && (*seen || (target && r.position == *target));
+    return over(r) && (*seen || r.position == target);
   };
+}
+
+// A wait that cannot run its course (Ctrl+C, the time-out) stops the motor before the
+// program exits, so no move outlives the command that was waiting for it.
+int GiveUp(const Options& o, Environment& env, Session& s, bool answered, const std::string& what) {
+  if (s.lost()) return Gone(env, s);
+  if (!s.Send(kCodeStop, 0)) return NotSent(env, s, kCodeStop);
+  if (env.stop.IsSet()) return Fail(env, ExitInterrupted, "interrupted; the motor was told to stop");
+  if (!answered)
+    return Fail(env, ExitNoAnswer,
+                "the controller '" + s.description() + "' did not answer; the motor was told to stop");
+  return Fail(
+      env, ExitNoAnswer,
+      what + " did not finish within " + FormatFixed(o.timeoutSeconds, 1) + " s; the motor was told to stop");
 }
 
 int Watch(const Options& o, Environment& env, Session& s) {
@@ -142,18 +167,14 @@ int Watch(const Options& o, Environment& env, Session& s) {
   }
 }
 
-// Waits for the motor, then prints where it stopped.
+// Waits for the motor (with --wait), then prints where it stopped.
 int Finish(const Options& o, Environment& env, Session& s, Facts facts, TimePoint deadline,
            const std::function<bool(const StatusReply&)>& done, const char* what) {
   std::optional<StatusReply> last = s.Status();
-  if (!last) return NoStatus(env, s);
-  const bool finished = !o.wait || s.PollUntil(done, deadline, last);
-  facts.Add("link", "connected").AddStatus(*last);
-  Print(env, facts.Render(o.json));
+  const bool finished = last && (!o.wait || s.PollUntil(done, deadline, last));
+  if (last) Print(env, facts.Add("link", "connected").AddStatus(*last).Render(o.json));
   if (finished) return ExitDone;
-  if (s.lost() || env.stop.IsSet()) return NoStatus(env, s);
-  return Fail(env, ExitNoAnswer,
-              std::string(what) + " did not finish within " + FormatFixed(o.timeoutSeconds, 1) + " s");
+  return o.wait ? GiveUp(o, env, s, last.has_value(), what) : NoStatus(env, s);
 }
 
 int Set(const Options& o, Environment& env, Session& s) {
@@ -164,23 +185,21 @@ int Set(const Options& o, Environment& env, Session& s) {
   const TimePoint deadline = Deadline(env, o);
   if (o.sizeMm == 0.0) {
     // Zero is reached by initialising, which homes the diaphragm there.
-    s.Send(kCodeInit, 0);
-    return Finish(o, env, s, facts, deadline, AfterMotion(Ready, std::nullopt), "the move");
+    if (!s.Send(kCodeInit, 0)) return NotSent(env, s, kCodeInit);
+    return Finish(o, env, s, facts, deadline, AfterMotion(Ready, StepOffset), "the move");
   }
   // The controller takes a move only once initialised.
-  if (!(last->flags & (StatusInitialised | StatusInitialising))) s.Send(kCodeInit, 0);
+  if (!(last->flags & (StatusInitialised | StatusInitialising)) && !s.Send(kCodeInit, 0))
+    return NotSent(env, s, kCodeInit);
   if (!(last->flags & StatusInitialised) || (last->flags & StatusInitialising)) {
     if (!s.PollUntil(
             [](const StatusReply& r) {
               return !(r.flags & StatusInitialising) && (r.flags & StatusInitialised);
             },
-            deadline, last)) {
-      if (s.lost() || env.stop.IsSet()) return NoStatus(env, s);
-      return Fail(env, ExitNoAnswer,
-                  "the initialisation did not finish within " + FormatFixed(o.timeoutSeconds, 1) + " s");
-    }
+            deadline, last))
+      return GiveUp(o, env, s, true, "the initialisation");
   }
-  s.Send(kCodeMove, MoveSteps(o.sizeMm));
+  if (!s.Send(kCodeMove, MoveSteps(o.sizeMm))) return NotSent(env, s, kCodeMove);
   return Finish(o, env, s, facts, deadline, AfterMotion(Idle, MoveSteps(o.sizeMm)), "the move");
 }
 
@@ -205,8 +224,9 @@ std::vector<size_t> MatchControllers(const std::vector<ControllerEntry>& listed,
 int RunCommand(const Options& o, Environment& env) {
   const auto listed = ListControllers(env.bridge).entries;
   if (o.command == Command::List) {
-    if (listed.empty()) return Fail(env, ExitNoController, "no controller found (see 'vrx330ctl doctor')");
+    // An empty list is still a list to a script reading JSON (text shows nothing).
     Print(env, Facts().AddControllers("controllers", listed).Render(o.json));
+    if (listed.empty()) return Fail(env, ExitNoController, "no controller found (see 'vrx330ctl doctor')");
     return ExitDone;
   }
 
@@ -253,12 +273,12 @@ int RunCommand(const Options& o, Environment& env) {
     }
     case Command::Set: return Set(o, env, session);
     case Command::Stop:
-      session.Send(kCodeStop, 0);
+      if (!session.Send(kCodeStop, 0)) return NotSent(env, session, kCodeStop);
       return Finish(o, env, session, session.Device(), Deadline(env, o), Idle, "the stop");
     case Command::Init:
-      session.Send(kCodeInit, 0);
-      return Finish(o, env, session, session.Device(), Deadline(env, o),
-                    AfterMotion(Ready, std::nullopt), "the initialisation");
+      if (!session.Send(kCodeInit, 0)) return NotSent(env, session, kCodeInit);
+      return Finish(o, env, session, session.Device(), Deadline(env, o), AfterMotion(Ready, StepOffset),
+                    "the initialisation");
     case Command::Watch: return Watch(o, env, session);
     default: return Fail(env, ExitUsage, "no command given");
   }

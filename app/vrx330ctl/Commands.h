@@ -15,15 +15,16 @@ namespace irisdesk::ctl {
 
 enum ExitStatus : int {
   ExitDone = 0,
-  ExitNoAnswer = 1,  // no reply, or the motor did not stop in time
+  ExitNoAnswer = 1,  // no reply, a command not sent, or the motor did not stop in time
   ExitUsage = 2,
-  ExitNoController = 3,  // none present, or its port could not be opened
+  ExitNoController = 3,   // none present, or its port could not be opened
+  ExitInterrupted = 130,  // Ctrl+C, as shells report a SIGINT
 };
 
 struct Environment {
   Bridge& bridge;
   Clock& clock;
-  // Set on Ctrl+C (or SIGTERM): ends `watch` and any wait.
+  // Set on Ctrl+C (or SIGTERM): ends `watch` and any wait (stopping the motor).
   const StopEvent& stop;
   // Why this controller could not be opened; empty: no reason known.
   std::function<std::string(const ControllerEntry&)> explainOpenFailure;

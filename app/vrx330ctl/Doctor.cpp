@@ -14,6 +14,7 @@
 #include <set>
 #include <sstream>
 
+#include "UdevRule.h"  // kUdevRule: res/70-irisdesk-ftdi.rules, built in
 #include "link/PortHolders.h"
 #include "link/SerialBridge.h"
 
@@ -24,6 +25,25 @@ namespace {
 constexpr const char* kSeatLateRules = "73-seat-late.rules";
 constexpr const char* kRuleFile = "70-irisdesk-ftdi.rules";
 constexpr const char* kReloadUdev = "sudo udevadm control --reload && sudo udevadm trigger";
+constexpr const char* kIgnoredByModemManager = "ID_MM_DEVICE_IGNORE";
+// Daemons known to take FTDI ttys, and how to stop one now.
+const std::map<std::string, std::string> kDaemonStops = {{"ModemManager", "sudo systemctl stop ModemManager"},
+                                                         {"brltty", "sudo systemctl stop brltty.service"}};
+
+// The rule's own lines as one command that writes them to /etc, to paste where no
+// package installed it: a source tree's copy may not be at hand.
+std::string PasteRule() {
+  std::string lines;
+  std::istringstream in(kUdevRule);
+  for (std::string line; std::getline(in, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    std::string quoted;  // single quotes for the shell, a quote in the line closed around
+    for (const char c : line) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    lines += " '" + quoted + "'";
+  }
+  return std::string("printf '%s\\n'") + lines + " | sudo tee /etc/udev/rules.d/" + kRuleFile +
+         " >/dev/null && " + kReloadUdev;
+}
 
 // The entries of a folder. One that changes while it is read (a process ending under
 // /proc) ends the listing early instead of throwing.
@@ -109,7 +129,8 @@ struct UdevRule {
 std::vector<UdevRule> InstalledRules(const Root& root) {
   std::vector<UdevRule> rules;
   std::set<fs::path> seen;  // /lib is /usr/lib on merged systems
-  for (const char* dir : {"etc/udev/rules.d", "lib/udev/rules.d", "usr/lib/udev/rules.d"}) {
+  // usr/lib before lib: on merged systems /lib is /usr/lib, where packages put rules.
+  for (const char* dir : {"etc/udev/rules.d", "usr/lib/udev/rules.d", "lib/udev/rules.d"}) {
     std::error_code error;
     for (const auto& entry : Entries(root.base / dir)) {
       const std::string name = entry.path().filename().string();
@@ -119,6 +140,12 @@ std::vector<UdevRule> InstalledRules(const Root& root) {
     }
   }
   return rules;
+}
+
+// uaccess is applied by 73-seat-late.rules: a tag set by a rule sorting after it never
+// takes effect.
+bool TooLateForUaccess(const UdevRule& rule) {
+  return rule.path.filename().string() > kSeatLateRules && rule.text.find("uaccess") != std::string::npos;
 }
 
 // The "tty" the USB device's interfaces are bound to, through ListFtdiPorts' walk.
@@ -150,6 +177,7 @@ class Doctor {
 
   std::vector<Check> Run() {
     const auto ports = ListFtdiPorts(root_.sys().string(), root_.dev().string());
+    rules_ = InstalledRules(root_);
     CheckUsbDevices(ports);
     bool denied = false;
     for (const auto& port : ports) {
@@ -157,9 +185,8 @@ class Doctor {
       CheckHolders(port.devicePath);
       CheckLatencyTimer(port);
     }
-    const auto rules = InstalledRules(root_);
-    CheckRules(rules, denied);
-    CheckDaemons(rules);
+    CheckRules(denied);
+    CheckDaemons();
     return checks_;
   }
 
@@ -167,6 +194,24 @@ class Doctor {
   void Ok(std::string text) { checks_.push_back({true, std::move(text), ""}); }
   void Problem(std::string text, std::string fix) {
     checks_.push_back({false, std::move(text), std::move(fix)});
+  }
+
+  // The first installed IrisDesk rule whose text has `key` (uaccess: where it takes
+  // effect); empty: none, as where an older rule lacks the line.
+  std::string RuleWith(const std::string& key) const {
+    for (const auto& rule : rules_)
+      if (rule.text.find(key) != std::string::npos && (key != "uaccess" || !TooLateForUaccess(rule)))
+        return rule.path.string();
+    return "";
+  }
+
+  // How the udev rule opens FTDI ttys to the user at this computer's seat: applying the
+  // installed one, or installing it.
+  std::string RuleStep() const {
+    const std::string installed = RuleWith("uaccess");
+    if (!installed.empty())
+      return "apply the installed udev rule " + installed + ": " + kReloadUdev + " (or replug the bridge)";
+    return "install the IrisDesk udev rule: " + PasteRule();
   }
 
   std::string GroupName(uint32_t gid) const {
@@ -182,7 +227,8 @@ class Doctor {
     std::sort(devices.begin(), devices.end());
     if (devices.empty()) {
       Problem("no FTDI USB device (vendor 0403) is present",
-              "plug the controller in, then look at 'lsusb' and 'sudo dmesg | tail' (cable, hub or power)");
+              "plug the controller in, then look at 'sudo dmesg | tail' and 'ls /sys/bus/usb/devices' "
+              "(cable, hub or power)");
       return;
     }
     const bool driverLoaded = fs::exists(root_.sys() / "bus/usb-serial/drivers/ftdi_sio", error);
@@ -243,14 +289,18 @@ class Doctor {
     const bool listed = g != groups_.end() && std::find(g->second.members.begin(), g->second.members.end(),
                                                         user_.name) != g->second.members.end();
     if (st.st_gid == 0 || (st.st_mode & S_IRWXG) == 0) {
-      Problem(user_.name + " may not open " + facts, std::string("install the udev rule: sudo cp ") +
-                                                         kRuleFile + " /etc/udev/rules.d/ && " + kReloadUdev);
+      Problem(user_.name + " may not open " + facts, RuleStep());  // no group to join
     } else if (listed && !inGroup) {
       Problem(user_.name + " may not open " + facts + ": added to " + group + " after logging in",
-              "log out and in again (or run 'newgrp " + group + "')");
+              "log out and in again (or run 'newgrp " + group + "'); nothing else is needed");
     } else {
+      // The rule needs no new login but serves only the user at the seat; the group
+      // serves logins from elsewhere too.
       Problem(user_.name + " may not open " + facts + ": not in the group " + group,
-              "sudo usermod -aG " + group + " " + user_.name + ", then log out and in again");
+              "either one is enough; recommended, with no new login, for whoever is logged in at this "
+              "computer: " +
+                  RuleStep() + "; or, also for logins from elsewhere (ssh): sudo usermod -aG " + group + " " +
+                  user_.name + ", then log out and in again");
     }
     return false;
   }
@@ -266,11 +316,15 @@ class Doctor {
     }
     const std::string tty = fs::path(port.devicePath).filename().string();
     const bool number = !value.empty() && value.size() < 4 && value.find_first_not_of("0123456789") == std::string::npos;
+    const std::string now = "echo 1 | sudo tee /sys/bus/usb-serial/devices/" + tty + "/latency_timer";
     Problem(number ? port.devicePath + " has a latency timer of " + value +
                          " ms: each reply reaches the program up to " + value + " ms late"
                    : port.devicePath + " reports its latency timer as '" + value + "', not a number of ms",
-            "install the IrisDesk udev rule, which sets 1 ms whenever the bridge is plugged in; until then: "
-            "echo 1 | sudo tee /sys/bus/usb-serial/devices/" + tty + "/latency_timer");
+            RuleWith("latency_timer").empty()
+                ? now + " (for now; to have 1 ms at each plug-in, install the IrisDesk udev rule: " +
+                      PasteRule() + ")"
+                : "replug the bridge: the installed udev rule " + RuleWith("latency_timer") +
+                      " sets 1 ms at each plug-in; or now: " + now);
   }
 
   void CheckHolders(const std::string& path) {
@@ -281,23 +335,29 @@ class Doctor {
                            : " (only your own processes are visible; 'sudo vrx330ctl doctor' sees all)"));
       return;
     }
-    Problem(path + " is held by " + PortHoldersText(holders),
-            "close " + holders.front().second + " (or: kill " + std::to_string(holders.front().first) + ")");
+    const std::string& name = holders.front().second;
+    const auto daemon = kDaemonStops.find(name);
+    std::string fix = "close " + name + " (or: kill " + std::to_string(holders.front().first) + ")";
+    if (daemon != kDaemonStops.end()) fix = daemon->second;  // a service comes back if merely killed
+    if (name == "ModemManager" && !RuleWith(kIgnoredByModemManager).empty())
+      fix = "replug the bridge: the installed udev rule " + RuleWith(kIgnoredByModemManager) +
+            " keeps ModemManager away from it; or now: " + fix;
+    else if (name == "ModemManager")
+      fix += " (the IrisDesk udev rule keeps it away for good: see below)";
+    Problem(path + " is held by " + PortHoldersText(holders), fix);
   }
 
-  void CheckRules(const std::vector<UdevRule>& rules, bool denied) {
-    if (rules.empty()) {
+  void CheckRules(bool denied) {
+    if (rules_.empty()) {
       if (denied)
-        Problem("no IrisDesk udev rule is installed",
-                std::string("sudo cp ") + kRuleFile + " /etc/udev/rules.d/ && " + kReloadUdev);
+        Problem("no IrisDesk udev rule is installed, so no FTDI tty is opened to the user at the seat",
+                RuleStep());
       else
         Ok("no IrisDesk udev rule is installed (not needed: no FTDI tty is closed to you)");
       return;
     }
-    for (const auto& rule : rules) {
-      const std::string name = rule.path.filename().string();
-      // uaccess is applied by 73-seat-late.rules: a tag set after it never takes effect.
-      if (name > kSeatLateRules && rule.text.find("uaccess") != std::string::npos) {
+    for (const auto& rule : rules_) {
+      if (TooLateForUaccess(rule)) {
         Problem("the udev rule " + rule.path.string() + " sorts after " + kSeatLateRules +
                     ", so its uaccess tag has no effect",
                 "sudo mv " + rule.path.string() + " " + (rule.path.parent_path() / kRuleFile).string() +
@@ -308,7 +368,7 @@ class Doctor {
     }
   }
 
-  void CheckDaemons(const std::vector<UdevRule>& rules) {
+  void CheckDaemons() {
     const auto processes = Processes(root_.proc());
     auto running = [&](const std::string& name) {
       return std::any_of(processes.begin(), processes.end(),
@@ -319,10 +379,6 @@ class Doctor {
       return std::any_of(paths.begin(), paths.end(),
                          [&](const char* p) { return fs::exists(root_.base / p, error); });
     };
-    const bool mmIgnored = std::any_of(rules.begin(), rules.end(), [](const UdevRule& r) {
-      return r.text.find("ID_MM_DEVICE_IGNORE") != std::string::npos;
-    });
-
     if (running("brltty")) {
       Problem(
           "brltty (braille display daemon) is running; it claims USB-serial bridges it takes for braille "
@@ -333,12 +389,11 @@ class Doctor {
       Ok(std::string("brltty (braille display daemon) ") +
          (installed({"usr/bin/brltty", "bin/brltty"}) ? "is installed but not running" : "is not installed"));
     }
-    if (running("ModemManager") && !mmIgnored) {
+    if (running("ModemManager") && RuleWith(kIgnoredByModemManager).empty()) {
       Problem("ModemManager is running and probes new serial ports, taking them for modems",
-              std::string(
-                  "install the IrisDesk udev rule, which tells it to leave FTDI bridges alone (sudo cp ") +
-                  kRuleFile + " /etc/udev/rules.d/ && " + kReloadUdev +
-                  "), or: sudo systemctl disable --now ModemManager");
+              "recommended, as it tells ModemManager to leave FTDI bridges alone: install the IrisDesk udev "
+              "rule: " +
+                  PasteRule() + "; or: sudo systemctl disable --now ModemManager");
     } else if (running("ModemManager")) {
       Ok("ModemManager is running; the IrisDesk udev rule tells it to leave FTDI bridges alone");
     } else {
@@ -352,6 +407,7 @@ class Doctor {
   DoctorUser user_;
   int selfPid_;
   std::map<uint32_t, Group> groups_;
+  std::vector<UdevRule> rules_;  // the IrisDesk udev rules installed
   std::vector<Check> checks_;
 };
 

@@ -4,7 +4,29 @@
 
 #include "settings/NumberText.h"
 
+#ifdef _WIN32
+#include <io.h>
+
+#include "settings/WideText.h"
+#endif
+
 namespace irisdesk::ctl {
+
+void WriteText(std::FILE* stream, const std::string& text) {
+#ifdef _WIN32
+  const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  DWORD mode = 0;
+  if (handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode)) {
+    std::fflush(stream);  // anything the C library still holds goes first
+    const std::wstring wide = Widen(text);
+    DWORD written = 0;
+    WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+    return;
+  }
+#endif
+  std::fputs(text.c_str(), stream);
+  std::fflush(stream);
+}
 
 std::string JsonString(const std::string& text) {
   std::string out = "\"";
@@ -58,6 +80,23 @@ Facts& Facts::AddStatus(const StatusReply& reply) {
   AddFlag("moving", reply.flags & StatusMoving);
   AddFlag("initialising", reply.flags & StatusInitialising);
   AddFlag("initialised", reply.flags & StatusInitialised);
+  return *this;
+}
+
+Facts& Facts::AddNoStatus() {
+  for (const char* key : {"size_mm", "moving", "initialising", "initialised"})
+    facts_.push_back({key, "-", "null"});
+  return *this;
+}
+
+Facts& Facts::AddChecks(const std::string& key, const std::vector<Check>& checks) {
+  std::string lines, array = "[";
+  for (const Check& c : checks) {
+    lines += FormatCheck(c) + "\n";
+    array += std::string(array.size() > 1 ? "," : "") + "{\"ok\":" + (c.ok ? "true" : "false") +
+             ",\"text\":" + JsonString(c.text) + ",\"fix\":" + (c.ok ? "null" : JsonString(c.fix)) + "}";
+  }
+  facts_.push_back({key, lines, array + "]"});
   return *this;
 }
 

@@ -1,11 +1,13 @@
 #pragma once
 // What vrx330ctl prints: facts as key=value, one per line (or one line for a poll of
 // `watch`), or the same facts as one JSON object. Scripts parse either.
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "app/vrx330ctl/Doctor.h"
 #include "link/ControllerList.h"
 #include "link/WireProtocol.h"
 
@@ -29,6 +31,11 @@ class Facts {
   Facts& AddControllers(const std::string& key, const std::vector<ControllerEntry>& controllers);
   // The device and the decoded status of one reply.
   Facts& AddStatus(const StatusReply& reply);
+  // The same keys when no reply came: '-' as text, null as JSON.
+  Facts& AddNoStatus();
+  // The doctor's checks, each as its line or as {"ok":...,"text":...,"fix":...} (fix
+  // null for a check that passed).
+  Facts& AddChecks(const std::string& key, const std::vector<Check>& checks);
 
   // Lines of key=value; `oneLine` joins them with spaces (watch). A list is printed
   // as its lines.
@@ -41,5 +48,10 @@ class Facts {
 };
 
 std::string JsonString(const std::string& text);
+
+// Writes UTF-8 text to `stream` and flushes it. On Windows a console is given the text
+// as UTF-16, the one form it shows whatever its code page and the C library's
+// conversions; pipes and files, like every stream elsewhere, get the UTF-8 bytes.
+void WriteText(std::FILE* stream, const std::string& text);
 
 }  // namespace irisdesk::ctl

@@ -1,4 +1,5 @@
 // vrx330ctl: the VRX-330 from scripts and shells, on the same link as the panel.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -7,6 +8,7 @@
 #include "app/vrx330ctl/Arguments.h"
 #include "app/vrx330ctl/Commands.h"
 #include "app/vrx330ctl/Doctor.h"
+#include "app/vrx330ctl/Output.h"
 #include "app/vrx330ctl/Platform.h"
 #include "link/FrameTrace.h"
 #include "link/SimulatedBridge.h"
@@ -18,23 +20,21 @@ int main(int argc, char** argv) {
   const ParseResult parsed = ParseArguments(CommandLine(argc, argv));
   const Options& o = parsed.options;
   if (!parsed.error.empty()) {
-    std::fprintf(stderr, "vrx330ctl: %s\nTry 'vrx330ctl --help'.\n", parsed.error.c_str());
+    WriteText(stderr, "vrx330ctl: " + parsed.error + "\nTry 'vrx330ctl --help'.\n");
     return ExitUsage;
   }
   if (o.help) {
-    std::fputs(HelpText().c_str(), stdout);
+    WriteText(stdout, HelpText(o.helpTopic));
     return ExitDone;
   }
   if (o.version) {
-    std::fputs(VersionText().c_str(), stdout);
+    WriteText(stdout, VersionText());
     return ExitDone;
   }
   if (o.command == Command::Doctor) {
-    bool problem = false;
-    for (const Check& check : DoctorChecks(o)) {
-      std::printf("%s\n", FormatCheck(check).c_str());
-      problem |= !check.ok;
-    }
+    const std::vector<Check> checks = DoctorChecks(o);
+    WriteText(stdout, Facts().AddChecks("checks", checks).Render(o.json));
+    const bool problem = std::any_of(checks.begin(), checks.end(), [](const Check& c) { return !c.ok; });
     return problem ? ExitNoAnswer : ExitDone;
   }
 
@@ -47,7 +47,8 @@ int main(int argc, char** argv) {
   if (o.traceFile) {
     std::FILE* trace = TracingBridge::OpenFile(*o.traceFile);
     if (!trace) {
-      std::fprintf(stderr, "vrx330ctl: cannot write the trace '%s': %s\n", o.traceFile->c_str(), std::strerror(errno));
+      WriteText(stderr,
+                "vrx330ctl: cannot write the trace '" + *o.traceFile + "': " + std::strerror(errno) + "\n");
       return ExitUsage;
     }
     bridge = std::make_unique<TracingBridge>(std::move(bridge), trace);

@@ -38,6 +38,7 @@ class ScriptedBridge final : public Bridge {
   std::vector<std::string> ports;    // likewise
   FT_STATUS openStatus = FT_OK;
   FT_STATUS writeStatus = FT_OK;
+  std::string writeFailsFor;              // a command code: only its frames meet writeStatus (empty: all)
   std::atomic<bool> throwOnWrite{false};  // a fault the poll's guard must catch
   // What arrives after each status request; empty: nothing (a silent controller).
   std::vector<Arrival> offer;
@@ -86,8 +87,10 @@ class ScriptedBridge final : public Bridge {
   }
   FT_STATUS FT_Write(FT_HANDLE, const void* buffer, uint32_t size, uint32_t* done) override {
     if (throwOnWrite) throw std::runtime_error("bridge fault");
-    if (writeStatus != FT_OK) return writeStatus;
     const auto* frame = static_cast<const uint8_t*>(buffer);
+    if (writeStatus != FT_OK &&
+        (writeFailsFor.empty() || std::memcmp(frame + 6, writeFailsFor.data(), 3) == 0))
+      return writeStatus;
     if (logging) {  // built only when kept: a fuzzer polls tens of thousands of times a second
       written.push_back(std::string(frame, frame + 9) + " " + std::to_string(ReadBigEndian32(frame + 9)));
       log.push_back("Write " + written.back());

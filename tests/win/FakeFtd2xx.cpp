@@ -5,7 +5,8 @@
 // name one by its serial number. Both are the one simulated controller, so one at a
 // time opens. Its latency timer is modelled: 16 ms as the chip starts and after an
 // unplug, until set; a build that exports only the ten calls (an older library) keeps it.
-// IRISDESK_D2XX_DOUBLE, read at each call, may hold "fail-open", "unplugged" and
+// IRISDESK_D2XX_DOUBLE, read at each call, may hold "fail-open", "unplugged",
+// "refuse-commands" (a command frame's write fails, a status request's does not) and
 // "long-name": the first controller then has no serial number and a description that
 // fills the record's field, which grows past it in UTF-8.
 // Each open sets IRISDESK_D2XX_OPENED to "flags text" as asked, and each latency timer
@@ -126,6 +127,8 @@ ULONG WINAPI FT_SetLatencyTimer(void* h, UCHAR milliseconds) {
 }
 
 ULONG WINAPI FT_Write(void* h, void* buffer, DWORD size, DWORD* written) {
+  if (Told("refuse-commands") && size > 9 && std::memcmp(static_cast<char*>(buffer) + 6, "PSG", 3) != 0)
+    return irisdesk::FT_OTHER_ERROR;
   return Counted(written, [&](uint32_t* n) { return Bridge().FT_Write(h, buffer, size, n); });
 }
 ULONG WINAPI FT_GetQueueStatus(void* h, DWORD* waiting) {

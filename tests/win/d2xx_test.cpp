@@ -128,6 +128,7 @@ TEST(Vrx330ctlExe, ExitStatusesWithoutTheLibraryWithTheStandInAndWithOneLackingA
   // what the stand-in library is told.
   const std::tuple<const char*, std::string, int, std::string, const char*> cases[] = {
       {"", "list", 3, "no controller found", ""},
+      {"", "--json list", 3, "{\"controllers\":[]}\n", ""},
       {"", "doctor", 1, "PROBLEM  FTD2XX.DLL is not installed", ""},
       {"d2xx-double\\", "list", 0, kStandIn + "\tFT1A\t-\n" + kStandIn + "\tFT2B\t-\n", ""},
       {"d2xx-double\\", "--json list", 0,
@@ -136,6 +137,7 @@ TEST(Vrx330ctlExe, ExitStatusesWithoutTheLibraryWithTheStandInAndWithOneLackingA
            R"(","serial":"FT2B","port":null}]})",
        ""},
       {"d2xx-double\\", "-d FT2B set 2.5 --wait", 0, "size_mm=2.50\nmoving=no", ""},
+      {"d2xx-double\\", "-d FT2B stop", 1, "the stop command could not be sent", "refuse-commands"},
       {"d2xx-double\\", "-d \"" + kStandIn + "\" status", 2,
        "'" + kStandIn +
            "' names 2 controllers: serial FT1A at an unknown port, serial FT2B at an unknown port",
@@ -148,7 +150,7 @@ TEST(Vrx330ctlExe, ExitStatusesWithoutTheLibraryWithTheStandInAndWithOneLackingA
            "FTD2XX.DLL lists device 1: \"" + kStandIn + "\" (serial FT2B)",
        ""},
       {"d2xx-double\\", "doctor", 1, "PROBLEM  FTD2XX.DLL lists no device. Fix: plug", "unplugged"},
-      {"d2xx-ten-calls\\", "-d FT2B set 2.5 --wait", 0, "size_mm=2.50\nmoving=no", ""},
+      {"d2xx-double\\", "--json doctor", 0, R"({"checks":[{"ok":true,"text":"FTD2XX.DLL loads from )", ""},
       {"d2xx-no-purge\\", "doctor", 1, "d2xx-no-purge\\FTD2XX.DLL lacks FT_Purge. Fix: ", ""},
       {"d2xx-no-purge\\", "list", 3, "no controller found", ""},
   };
