@@ -92,25 +92,6 @@ TEST(D2xxBridge, WholeSessionOnTheStandInLibraryAcrossAnUnplug) {
   Tell("");
 }
 
-// An older library without FT_SetLatencyTimer still has what the link needs: it loads,
-// and the panel opens a controller on it (whose replies just reach it later).
-TEST(D2xxBridge, ALibraryWithTheTenCallsAloneOpensWithoutTheLatencyTimer) {
-  D2xxBridge bridge(BesideTheTests("d2xx-ten-calls\\FTD2XX.DLL"));
-  EXPECT_TRUE(bridge.Loaded());
-  EXPECT_EQ(bridge.MissingCall(), "");
-  FT_HANDLE handle = nullptr;
-  ASSERT_EQ(bridge.FT_OpenEx("FT2B", FT_OPEN_BY_SERIAL_NUMBER, &handle), FT_OK);
-  EXPECT_EQ(bridge.FT_SetLatencyTimer(handle, 1), FT_NOT_SUPPORTED);
-  EXPECT_EQ(bridge.FT_Close(handle), FT_OK);
-
-  test::PanelHarness h;
-  CIrisDeskDlg& p = h.Start(bridge);
-  p.ToggleConnection();
-  EXPECT_TRUE(
-      h.PumpUntil([&] { return h.window.enabled[IDC_SET_STOP] && h.window.texts[IDC_SET_STOP] == "Set"; }));
-  EXPECT_EQ(Opened(), "1 FT1A");
-}
-
 // vrx330ctl.exe as built (no library beside it) or its copy in a stand-in's folder:
 // the exit status, and stdout and stderr together.
 std::pair<int, std::string> RunCtl(const char* folder, const std::string& args) {
@@ -150,6 +131,8 @@ TEST(Vrx330ctlExe, ExitStatusesWithoutTheLibraryWithTheStandInAndWithOneLackingA
            "FTD2XX.DLL lists device 1: \"" + kStandIn + "\" (serial FT2B)",
        ""},
       {"d2xx-double\\", "doctor", 1, "PROBLEM  FTD2XX.DLL lists no device. Fix: plug", "unplugged"},
+      // An older library without FT_SetLatencyTimer still has all the link needs.
+      {"d2xx-ten-calls\\", "-d FT2B set 2.5 --wait", 0, "size_mm=2.50\nmoving=no", ""},
       {"d2xx-double\\", "--json doctor", 0, R"({"checks":[{"ok":true,"text":"FTD2XX.DLL loads from )", ""},
       {"d2xx-no-purge\\", "doctor", 1, "d2xx-no-purge\\FTD2XX.DLL lacks FT_Purge. Fix: ", ""},
       {"d2xx-no-purge\\", "list", 3, "no controller found", ""},
