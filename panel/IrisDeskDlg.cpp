@@ -43,7 +43,7 @@ bool CIrisDeskDlg::OnInitDialog() {
   entry_.upperBound = kMaxSizeMm;
 
   iniPath_ = ChooseSettingsPath(executablePath_);
-  const SettingsFile settings(iniPath_);
+  const SettingsFile settings(ChooseStartingSettingsPath(executablePath_));
   // Read whole before narrowing: 266 must not pass for 10.
   const int32_t storedPrecision = settings.ReadSettingInt(kSettingsSection, kKeyPrecision, precision_);
   precision_ = static_cast<uint8_t>(storedPrecision == 10 || storedPrecision == 100 ? storedPrecision : 0);

@@ -40,6 +40,14 @@ std::string ChooseSettingsPath(const std::string& executablePath) {
   return CanWriteFile(beside) ? beside : perUser;
 }
 
+std::string ChooseStartingSettingsPath(const std::string& executablePath) {
+  const std::string kept = ChooseSettingsPath(executablePath);
+  const std::string beside = SettingsPathBeside(executablePath);
+  std::string bytes;
+  if (kept == beside || ReadWholeFile(kept, bytes) != ReadResult::Missing) return kept;
+  return ReadWholeFile(beside, bytes) == ReadResult::Ok ? beside : kept;
+}
+
 int32_t SettingsFile::ReadSettingInt(const std::string& section, const std::string& key,
                                      int32_t defaultValue) const {
   return TextToInt(ReadSettingText(section, key, FormatInt(defaultValue)));

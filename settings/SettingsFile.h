@@ -28,6 +28,11 @@ std::string SettingsPathBeside(const std::string& executablePath);
 // program in a system folder always uses the per-user file.
 std::string ChooseSettingsPath(const std::string& executablePath);
 
+// Where the settings are read from at start-up: the file they are kept in, or, while
+// the per-user file does not exist yet, a readable one beside the program (an
+// administrator's defaults, never written), so a user's first run starts from them.
+std::string ChooseStartingSettingsPath(const std::string& executablePath);
+
 class SettingsFile {
  public:
   explicit SettingsFile(std::string path) : path_(std::move(path)) {}

@@ -89,7 +89,13 @@ TEST(SettingsFile, KeepsEverySettingWhereItsUserMayWriteIt) {
   fs::create_directory(bin);
   fs::permissions(bin, fs::perms(0555));
   ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
-  // Per user: defaults until the first saves, which create the file (and its folder) in order.
+  // An administrator's read-only defaults beside the program start a user's first run;
+  WriteFile(beside, "[settings]\r\nAuto Connect=1\r\n");
+  EXPECT_TRUE(InChild(true, [&] {
+    return ChooseStartingSettingsPath(exe) == beside.string() && ChooseSettingsPath(exe) == perUser;
+  }));
+  fs::remove(beside);
+  // per user: the defaults until the first saves, which create the file (and its folder) in order.
   EXPECT_TRUE(InChild(true, [&] {
     const SettingsFile file(ChooseSettingsPath(exe));
     return file.ReadSettingInt("settings", "Auto Connect", -5) == -5 && !fs::exists(config) &&
@@ -103,9 +109,10 @@ TEST(SettingsFile, KeepsEverySettingWhereItsUserMayWriteIt) {
   EXPECT_EQ(SettingsFile(perUser).ReadSettingInt("settings", "Auto Connect", 1), 0);
   EXPECT_EQ(SettingsFile(perUser).ReadSettingText("settings", "Note", "").size(), kMaxSettingText);
 
-  // A file beside the program that only an administrator may write is not the user's either;
+  // A file beside the program that only an administrator may write is not the user's
+  // either, nor read once the user has a file of their own;
   WriteFile(beside, "");
-  EXPECT_TRUE(InChild(true, [&] { return ChooseSettingsPath(exe) == perUser; }));
+  EXPECT_TRUE(InChild(true, [&] { return ChooseSettingsPath(exe) == perUser && ChooseStartingSettingsPath(exe) == perUser; }));
   // one the user may write, or a folder the user may write, keeps the copy portable. The
   // folder takes no new files, so the file is written in place.
   fs::permissions(beside, fs::perms(0666));
