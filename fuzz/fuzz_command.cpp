@@ -18,7 +18,10 @@ class FakeInstrument : public Instrument {
  public:
   InstrumentState state;
   InstrumentState State() override { return state; }
-  std::string Identity() override { return state.link == InstrumentState::Link::Connected ? "FT1A2B3C" : ""; }
+  std::optional<irisdesk::ControllerEntry> Controller() override {
+    if (state.link != InstrumentState::Link::Connected) return std::nullopt;
+    return irisdesk::ControllerEntry{"VRX-330", "FT1A2B3C", "/dev/ttyUSB0"};
+  }
   bool Size(double mm) override {
     if (!(mm > 0.0 && mm <= 14.0)) std::abort();
     return Send(true);

@@ -30,6 +30,16 @@ std::string IdentityField(std::string_view text) {
   return field.empty() ? "0" : field;
 }
 
+// A SCPI string: quoted, a quote inside doubled.
+std::string QuotedString(std::string_view text) {
+  std::string quoted = "\"";
+  for (char c : text) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + '"';
+}
+
 }  // namespace
 
 std::span<const Session::Command> Session::Commands() {
@@ -45,6 +55,8 @@ std::span<const Session::Command> Session::Commands() {
       {"INITialize", Parameter::None, &Session::StartInitialise},
       {"MOVing?", Parameter::None, &Session::QueryMoving},
       {"LINK?", Parameter::None, &Session::QueryLink},
+      {"SYSTem:CONTroller?", Parameter::None, &Session::QueryController},
+      {"STATe?", Parameter::None, &Session::QueryState},
   };
   return commands;
 }
@@ -171,7 +183,9 @@ bool Session::Running() {
 }
 
 Session::Reply Session::Identify(double) {
-  return {Reply::Kind::Answer, "Kavro,VRX-330," + IdentityField(instrument_.Identity()) + ',' + version_};
+  const auto controller = instrument_.Controller();
+  const std::string identity = !controller ? "" : !controller->serial.empty() ? controller->serial : controller->description;
+  return {Reply::Kind::Answer, "Kavro,VRX-330," + IdentityField(identity) + ',' + version_};
 }
 
 Session::Reply Session::OperationComplete(double) {
@@ -230,6 +244,28 @@ Session::Reply Session::QueryMoving(double) { return {Reply::Kind::Answer, Runni
 
 Session::Reply Session::QueryLink(double) {
   return {Reply::Kind::Answer, LinkText(instrument_.State().link)};
+}
+
+// What names the linked controller, as vrx330ctl lists it: description, serial
+// number, port.
+Session::Reply Session::QueryController(double) {
+  const auto controller = instrument_.Controller();
+  if (!controller) QueueNoLink();
+  const ControllerEntry entry = controller.value_or(ControllerEntry{});
+  return {Reply::Kind::Answer,
+          QuotedString(entry.description) + ',' + QuotedString(entry.serial) + ',' + QuotedString(entry.port)};
+}
+
+// The controller's last status as it came: motor steps and flags, for a client that
+// reads them as the panel does.
+Session::Reply Session::QueryState(double) {
+  const InstrumentState state = instrument_.State();
+  if (state.link != InstrumentState::Link::Connected) {
+    QueueNoLink();
+    return {Reply::Kind::Answer, std::string(kNotANumber)};
+  }
+  if (!state.status) return {Reply::Kind::Answer, std::string(kNotANumber)};
+  return {Reply::Kind::Answer, std::to_string(state.status->position) + ',' + std::to_string(state.status->flags)};
 }
 
 }  // namespace irisdesk::remote

@@ -76,6 +76,8 @@ class Session {
   Reply StartInitialise(double);
   Reply QueryMoving(double);
   Reply QueryLink(double);
+  Reply QueryController(double);
+  Reply QueryState(double);
 
   Instrument& instrument_;
   const std::string version_;

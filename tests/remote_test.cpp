@@ -15,11 +15,14 @@ using Link = InstrumentState::Link;
 
 class FakeInstrument : public Instrument {
  public:
-  InstrumentState state{Link::Connected, 3.5, false};
+  InstrumentState state{Link::Connected, 3.5, StatusReply{36000, 0x04}, false};
   std::string calls;  // what the session asked for, in order
 
   InstrumentState State() override { return state; }
-  std::string Identity() override { return Open() ? "FT1A2B3C" : ""; }
+  std::optional<ControllerEntry> Controller() override {
+    if (!Open()) return std::nullopt;
+    return ControllerEntry{"VRX-330 \"B\"", "FT1A2B3C", "/dev/ttyUSB1"};
+  }
   bool Size(double mm) override { return Call("size " + FormatFixed(mm, 3), true); }
   bool Stop() override { return Call("stop", false); }
   bool Initialise() override { return Call("init", true); }
@@ -86,6 +89,7 @@ TEST(RemoteTest, ConnectedLinesAnswerInOneLineAndRefusedLinesRunNothing) {
       {"SIZE 0;@idle", "", ""},  // refused whole: '@' is no header character
       {"SIZE -0;INIT;INITIALISE;Initialize", "", "init; init; init; init"},
       {"  LINK? ;\tMOVING?  ", "CONNECTED;1\n"},
+      {"SYST:CONT?;STATE?", "\"VRX-330 \"\"B\"\"\",\"FT1A2B3C\",\"/dev/ttyUSB1\";36000,4\n"},
       {"*CLS;SIZE 3;STOP", "", "size 3.000; stop"},  // no query, no answer
       // Each refused: nothing of the line runs, one error each.
       {"SIZE 14.01", ""},
