@@ -10,9 +10,15 @@ inline constexpr const char* kProductVersion = "1.0.0.1";
 
 enum class StartAction { RunReal, RunSimulated, Help, Version, SettingsPath, BadUsage };
 
+// The options with a value.
+struct StartOptions {
+  std::string trace;   // --trace FILE
+  std::string listen;  // --listen ADDRESS:PORT
+};
+
 // `args` without the program's name. An option neither ours nor the toolkit's (or
-// one without its value) is put in `bad`; `--trace FILE` puts FILE in `trace`.
-inline StartAction ParseArguments(const std::vector<std::string>& args, std::string& bad, std::string& trace) {
+// one without its value) is put in `bad`; the options with a value go to `options`.
+inline StartAction ParseArguments(const std::vector<std::string>& args, std::string& bad, StartOptions& options) {
   StartAction action = StartAction::RunReal;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -22,9 +28,13 @@ inline StartAction ParseArguments(const std::vector<std::string>& args, std::str
     if (a == "--simulate") {
       action = StartAction::RunSimulated;
     } else if (a == "--trace" && i + 1 < args.size()) {
-      trace = args[++i];
+      options.trace = args[++i];
     } else if (a.rfind("--trace=", 0) == 0) {
-      trace = a.substr(8);
+      options.trace = a.substr(8);
+    } else if (a == "--listen" && i + 1 < args.size()) {
+      options.listen = args[++i];
+    } else if (a.rfind("--listen=", 0) == 0) {
+      options.listen = a.substr(9);
     } else {
       bad = a;
       return StartAction::BadUsage;

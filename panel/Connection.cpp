@@ -84,7 +84,15 @@ void CIrisDeskDlg::Connect() {
     SetLinkState(LinkNotConnected);
     return;
   }
-  linkedController_ = opened;
+  {
+    std::lock_guard lock(listedMutex_);
+    linkedController_ = opened;
+  }
+  {
+    std::lock_guard lock(sharedMutex_);
+    shared_.reply.reset();
+    motionSeen_ = motionAsked_.load();
+  }
   deviceHandle_ = handle;
   window_.SetItemText(IDC_CONNECT, kCaptionDisconnect);
   stopEvent_.Reset();
@@ -102,6 +110,7 @@ void CIrisDeskDlg::Connect() {
   }
   linkOpen_ = true;
   window_.EnableItem(IDC_PORT_LIST, false);
+  NotifyLinkChange();
 }
 
 void CIrisDeskDlg::Disconnect() {
@@ -111,6 +120,7 @@ void CIrisDeskDlg::Disconnect() {
   // Everything the worker showed before it ended comes first.
   ApplyWorkerUpdates();
   CloseDevice();
+  NotifyLinkChange();
   // A command the worker did not send before the stop must not move the diaphragm at
   // the next link, perhaps of another controller.
   commandQueue_.Clear();
@@ -182,11 +192,48 @@ void CIrisDeskDlg::EndLinkFromWorker(bool deviceLost) {
   // The link is over, whatever the last reply said: never leave "Connected." with
   // controls that would do nothing. An empty list says "Not Found." by itself. A lost
   // controller that is still listed stays the chosen one.
-  if (!deviceLost || EnumerateControllers(linkedController_) != 0) SetLinkState(LinkNotConnected);
+  std::optional<ControllerEntry> lost;
+  {
+    std::lock_guard lock(listedMutex_);
+    lost = linkedController_;
+  }
+  if (!deviceLost || EnumerateControllers(lost) != 0) SetLinkState(LinkNotConnected);
+}
+
+std::optional<ControllerEntry> CIrisDeskDlg::LinkedController() const {
+  std::lock_guard lock(listedMutex_);
+  if (!deviceHandle_.load()) return std::nullopt;
+  return linkedController_;
+}
+
+void CIrisDeskDlg::SetLinkObserver(LinkObserver observer) {
+  linkObserver_ = std::move(observer);
+  observedLink_ = false;
+  NotifyLinkChange();
+}
+
+void CIrisDeskDlg::NotifyLinkChange() {
+  const bool open = deviceHandle_.load() != nullptr;
+  if (open == observedLink_) return;
+  observedLink_ = open;
+  if (linkObserver_) linkObserver_(open ? LinkedController() : std::nullopt);
+}
+
+SharedLinkView CIrisDeskDlg::SharedView() const {
+  SharedLinkView view;
+  view.linkState = linkState_.load();
+  std::lock_guard lock(sharedMutex_);
+  view.reply = shared_.reply;
+  const bool moving = view.reply && (view.reply->flags & (StatusMoving | StatusInitialising));
+  view.motionPending = moving || motionSeen_ < motionAsked_.load();
+  return view;
 }
 
 void CIrisDeskDlg::PollController() {
   if (!deviceHandle_.load()) return;
+  // Every move or initialise queued by now goes out before this status request, so
+  // its reply has seen them.
+  const uint64_t asked = motionAsked_.load();
   DrainCommandQueue();
   if (stopEvent_.IsSet()) return;  // the link is closing: no new exchange
   const FT_HANDLE handle = deviceHandle_.load();
@@ -206,18 +253,21 @@ void CIrisDeskDlg::PollController() {
       return;
     case ExchangeOutcome::Reply:
       deviceLost_ = false;
-      HandleReply(exchange.reply);
+      HandleReply(exchange.reply, asked);
       return;
   }
 }
 
-void CIrisDeskDlg::HandleReply(const std::optional<StatusReply>& reply) {
+void CIrisDeskDlg::HandleReply(const std::optional<StatusReply>& reply, uint64_t motionAsked) {
   SetLinkState(LinkConnected);
   missedReplies_ = 0;
   if (!reply) return;
   currentMm_ = StepsToMm(reply->position);
   Writer().SetItemText(IDC_CURRENT_VALUE, FormatFixed(currentMm_, 2));
   ApplyStatusFlags(reply->flags);
+  std::lock_guard lock(sharedMutex_);
+  shared_.reply = reply;
+  motionSeen_ = motionAsked;
 }
 
 void CIrisDeskDlg::ApplyStatusFlags(uint8_t flags) {

@@ -52,6 +52,9 @@ void DeferredWindowWriter::SetListSelection(int index) {
 void DeferredWindowWriter::SetTitle(const std::string& title) {
   Record([title](WindowWriter& w) { w.SetTitle(title); });
 }
+void DeferredWindowWriter::Post(std::function<void()> task) {
+  Record([task = std::move(task)](WindowWriter&) { task(); });
+}
 void DeferredWindowWriter::SetIcons() {
   Record([](WindowWriter& w) { w.SetIcons(); });
 }

@@ -29,6 +29,8 @@ class DeferredWindowWriter final : public WindowWriter {
   void SetListSelection(int index) override;
   void SetTitle(const std::string& title) override;
   void SetIcons() override;
+  // Work for the window's thread beyond window changes, run in order with them.
+  void Post(std::function<void()> task);
 
  private:
   using Change = std::function<void(WindowWriter&)>;

@@ -26,7 +26,11 @@ WindowWriter& CIrisDeskDlg::Writer() {
   return deferred_;
 }
 
-void CIrisDeskDlg::ApplyWorkerUpdates() { deferred_.ApplyTo(window_); }
+void CIrisDeskDlg::ApplyWorkerUpdates() {
+  deferred_.ApplyTo(window_);
+  // A link the worker ended (a lost device) is over for the observer too.
+  NotifyLinkChange();
+}
 
 bool CIrisDeskDlg::OnInitDialog() {
   window_.SetIcons();
@@ -73,6 +77,7 @@ void CIrisDeskDlg::OnDestroy() {
   // Close the link first, so the settings describe a panel at rest.
   if (linkOpen_) Disconnect();
   CloseDevice();
+  NotifyLinkChange();
   SaveSettings();
 }
 

@@ -44,6 +44,18 @@ inline constexpr const char* kCaptionDisconnect = "Disconnect";
 inline constexpr int kMaxSizeMm = static_cast<int>(kTravelMm);
 inline constexpr int kMissesBeforeNoFeedback = 6;
 
+// What a thread other than the window's may know of the link, all read at once.
+struct SharedLinkView {
+  uint8_t linkState = LinkUnset;
+  std::optional<StatusReply> reply;  // the controller's last status on this link
+  // A move or initialise was asked for or is running and has not been seen to end.
+  bool motionPending = false;
+};
+
+// Told on the window's thread when a link opens (its controller) and when it is over
+// (nullopt), however it ended.
+using LinkObserver = std::function<void(const std::optional<ControllerEntry>&)>;
+
 struct PanelEnvironment {
   Bridge& bridge;
   // The settings file is chosen from this executable's place (ChooseSettingsPath).
@@ -105,6 +117,19 @@ class CIrisDeskDlg {
   // device has gone. False when the worker ends.
   bool RunOnePoll();
 
+  // The operator's Set, Init and Stop for other threads (the remote endpoint's): the
+  // same queue, rounding and initialise-then-move rule as the buttons, and the window
+  // follows a size set this way. False when no link is open (nothing queued). A size
+  // must be within 0..kTravelMm; 0 initialises.
+  bool RequestSize(double mm);
+  bool RequestInitialise();
+  bool RequestStop();
+  SharedLinkView SharedView() const;
+  // The controller of the open link; nullopt when none is open. Any thread.
+  std::optional<ControllerEntry> LinkedController() const;
+  // One observer; a link already open is told at once.
+  void SetLinkObserver(LinkObserver observer);
+
   // Read-only views for the shell and tests.
   CDecimalEditCtrl& entry() { return entry_; }
   const std::string& iniPath() const { return iniPath_; }
@@ -139,8 +164,13 @@ class CIrisDeskDlg {
   // Waits on the stop event; true when the worker has been told to stop.
   bool Pause(Duration duration);
   // A status reply came: `reply` is empty when it could not be read or decoded.
-  void HandleReply(const std::optional<StatusReply>& reply);
+  // `motionAsked`: the moves and initialises queued before the request went out.
+  void HandleReply(const std::optional<StatusReply>& reply, uint64_t motionAsked);
   void ApplyStatusFlags(uint8_t flags);
+  // The size a request set, shown by the slider and the entry (window's thread).
+  void FollowRequestedSize(uint32_t units, int precision);
+  // Tells the observer when the link it knows of is no longer the open one.
+  void NotifyLinkChange();
 
   WindowOps& window_;
   Bridge& bridge_;
@@ -153,17 +183,21 @@ class CIrisDeskDlg {
 
   // Window's thread only.
   std::string iniPath_;
-  uint8_t precision_ = 1;       // units per mm: 1, 10 or 100
+  // Units per mm: 1, 10 or 100. Written on the window's thread; read by requests too.
+  std::atomic<uint8_t> precision_{1};
   int32_t sliderPosition_ = 0;  // in precision units
   bool sliderDriven_ = false;   // the entry is being rewritten from the slider
   int32_t autoConnect_ = 0;     // non-zero: connect at start-up
   int32_t portIndex_ = 0;
   // The controllers in the port list, in its order; written by whichever thread lists
   // (the window's, or the worker after a lost device).
-  std::mutex listedMutex_;
+  mutable std::mutex listedMutex_;
   std::vector<ControllerEntry> listed_;
-  // The controller of the current (or last) link; set before its worker starts.
+  // The controller of the current (or last) link; set before its worker starts
+  // (under listedMutex_, as requests read it).
   std::optional<ControllerEntry> linkedController_;
+  LinkObserver linkObserver_;
+  bool observedLink_ = false;  // the observer was told of an open link (window's thread)
 
   // Written by the window's thread, read by the worker.
   std::atomic<double> targetMm_{0.0};
@@ -173,6 +207,12 @@ class CIrisDeskDlg {
   // worker has been joined; the worker only drops it on a lost device.
   std::atomic<FT_HANDLE> deviceHandle_{nullptr};
   CommandQueue commandQueue_;
+  // Moves and initialises queued on any link; the worker notes how many had been
+  // queued before each status request, so a reply tells which it has seen.
+  std::atomic<uint64_t> motionAsked_{0};
+  mutable std::mutex sharedMutex_;
+  SharedLinkView shared_;  // under sharedMutex_: written by the worker and Connect
+  uint64_t motionSeen_ = 0;  // under sharedMutex_
 
   // Worker only (successive workers are ordered by the join before each start).
   double currentMm_ = 0.0;

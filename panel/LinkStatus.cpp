@@ -66,8 +66,36 @@ void CIrisDeskDlg::QueueMove() { Enqueue(QueuedCommand::Make(kCodeMove, MoveStep
 
 void CIrisDeskDlg::QueueStop() { Enqueue(QueuedCommand::Make(kCodeStop, 0)); }
 
+bool CIrisDeskDlg::RequestSize(double mm) {
+  if (!deviceHandle_.load()) return false;
+  // Rounded to the precision shown, as the slider would hold it.
+  const int precision = std::max(1, static_cast<int>(precision_.load()));
+  const uint32_t units = Round049(precision * std::clamp(mm, 0.0, kTravelMm));
+  targetMm_ = static_cast<double>(units) / precision;
+  deferred_.Post([this, units, precision] { FollowRequestedSize(units, precision); });
+  // Zero is reached by initialising, which homes the diaphragm there.
+  if (units != 0)
+    QueueMove();
+  else
+    QueueInit();
+  return true;
+}
+
+bool CIrisDeskDlg::RequestInitialise() {
+  if (!deviceHandle_.load()) return false;
+  QueueInit();
+  return true;
+}
+
+bool CIrisDeskDlg::RequestStop() {
+  if (!deviceHandle_.load()) return false;
+  QueueStop();
+  return true;
+}
+
 void CIrisDeskDlg::Enqueue(const QueuedCommand& command) {
   if (!deviceHandle_.load()) return;
+  if (command.Code() != kCodeStop) ++motionAsked_;
   commandQueue_.PushFront(command);
   // The worker sends it now rather than at its next poll: a Stop must not wait.
   stopEvent_.Wake();

@@ -71,6 +71,15 @@ void CIrisDeskDlg::OnEntryKeyUp() {
   if (const auto clamped = entry_.ClampOnKeyUp(window_.GetItemText(IDC_NEW_VALUE))) SetEntryText(*clamped);
 }
 
+void CIrisDeskDlg::FollowRequestedSize(uint32_t units, int precision) {
+  // The operator may have changed the precision since: keep the size as far as the
+  // precision now shown allows.
+  const int64_t scaled = static_cast<int64_t>(units) * precision_ / precision;
+  sliderPosition_ = static_cast<int32_t>(std::clamp<int64_t>(scaled, 0, kMaxSizeMm * precision_));
+  window_.SetSliderPosition(sliderPosition_);
+  ShowPositionInEntry();
+}
+
 void CIrisDeskDlg::ApplySliderScale() {
   window_.SetSliderRange(kMaxSizeMm * precision_);
   window_.SetSliderTickFrequency(precision_);

@@ -54,7 +54,7 @@ void Walk(const std::vector<Step>& steps) {
     if (step.line == "@idle")
       instrument.state.busy = false;
     else if (step.line == "@disconnected")
-      instrument.state = {Link::Disconnected, std::nullopt, instrument.state.busy};
+      instrument.state = {Link::Disconnected, std::nullopt, std::nullopt, instrument.state.busy};
     else if (step.line == "@nofeedback")
       instrument.state.link = Link::NoFeedback;
     else if (step.line == "@connected")

@@ -88,14 +88,15 @@ int CIrisDeskApp::Run(int argc, char** argv) {
   // Options that only print need no display, so they are answered before the toolkit
   // starts; the toolkit then takes its own options out of argv, and what is left must
   // be ours.
-  std::string bad, trace;
+  std::string bad;
+  StartOptions options;
   std::vector<std::string> args(argv + std::min(argc, 1), argv + argc);
-  Action action = ParseArguments(args, bad, trace);
+  Action action = ParseArguments(args, bad, options);
   std::unique_ptr<QApplication> app;
   if (action == Action::BadUsage && ToolkitCanStart(args)) {
     app = std::make_unique<QApplication>(argc, argv);
     args.assign(argv + std::min(argc, 1), argv + argc);
-    action = ParseArguments(args, bad, trace);
+    action = ParseArguments(args, bad, options);
   }
   switch (action) {
     case Action::Help: std::fputs(HelpText(program, settingsPath).c_str(), stdout); return 0;
@@ -127,10 +128,10 @@ int CIrisDeskApp::Run(int argc, char** argv) {
     bridge = std::make_unique<SimulatedBridge>();
   else
     bridge = std::make_unique<SerialBridge>();
-  if (!trace.empty()) {
-    std::FILE* file = TracingBridge::OpenFile(trace);
+  if (!options.trace.empty()) {
+    std::FILE* file = TracingBridge::OpenFile(options.trace);
     if (!file) {
-      std::fprintf(stderr, "%s: cannot write the trace '%s': %s\n", program.c_str(), trace.c_str(), std::strerror(errno));
+      std::fprintf(stderr, "%s: cannot write the trace '%s': %s\n", program.c_str(), options.trace.c_str(), std::strerror(errno));
       return 2;
     }
     bridge = std::make_unique<TracingBridge>(std::move(bridge), file);

@@ -61,8 +61,9 @@ std::vector<std::string> CommandLineArguments() {
 }  // namespace
 
 int CIrisDeskApp::Run() {
-  std::string bad, trace;
-  const Action action = ParseArguments(CommandLineArguments(), bad, trace);
+  std::string bad;
+  StartOptions options;
+  const Action action = ParseArguments(CommandLineArguments(), bad, options);
   const std::string exe = RunningExecutablePath();
   switch (action) {
     case Action::Help: Tell(kHelp, false); return 0;
@@ -83,10 +84,10 @@ int CIrisDeskApp::Run() {
     bridge = std::make_unique<SimulatedBridge>();
   else
     bridge = std::make_unique<D2xxBridge>();
-  if (!trace.empty()) {
-    std::FILE* file = TracingBridge::OpenFile(trace);
+  if (!options.trace.empty()) {
+    std::FILE* file = TracingBridge::OpenFile(options.trace);
     if (!file) {
-      Tell("irisdesk: cannot write the trace '" + trace + "'\r\n", true);
+      Tell("irisdesk: cannot write the trace '" + options.trace + "'\r\n", true);
       return 2;
     }
     bridge = std::make_unique<TracingBridge>(std::move(bridge), file);
