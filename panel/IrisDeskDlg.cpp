@@ -12,6 +12,7 @@ CIrisDeskDlg::CIrisDeskDlg(WindowOps& window, PanelEnvironment environment)
       clock_(environment.clock),
       executablePath_(std::move(environment.executablePath)),
       startWorker_(environment.startWorker),
+      useSettings_(environment.useSettings),
       deferred_(std::move(environment.wakeWindowThread)),
       windowThread_(std::this_thread::get_id()) {}
 
@@ -46,8 +47,9 @@ bool CIrisDeskDlg::OnInitDialog() {
   sliderPosition_ = 0;
   entry_.upperBound = kMaxSizeMm;
 
-  iniPath_ = ChooseSettingsPath(executablePath_);
-  const SettingsFile settings(ChooseStartingSettingsPath(executablePath_));
+  iniPath_ = useSettings_ ? ChooseSettingsPath(executablePath_) : std::string();
+  // Without settings, a file that cannot be there: every value its default.
+  const SettingsFile settings(useSettings_ ? ChooseStartingSettingsPath(executablePath_) : std::string());
   // Read whole before narrowing: 266 must not pass for 10.
   const int32_t storedPrecision = settings.ReadSettingInt(kSettingsSection, kKeyPrecision, precision_);
   precision_ = static_cast<uint8_t>(storedPrecision == 10 || storedPrecision == 100 ? storedPrecision : 0);
@@ -82,6 +84,7 @@ void CIrisDeskDlg::OnDestroy() {
 }
 
 void CIrisDeskDlg::SaveSettings() {
+  if (!useSettings_) return;
   const SettingsFile settings(iniPath_);
   // Failures are silent: an unwritable file leaves the old one as it was.
   // One replacement for the three, so a program killed while saving keeps either all

@@ -66,6 +66,9 @@ struct PanelEnvironment {
   // false: Connect starts no thread, and the caller plays the worker by calling
   // RunOnePoll (tests that step time themselves).
   bool startWorker = true;
+  // false: a panel without an operator (serve) starts from the defaults and keeps no
+  // settings, so it never changes the panel's.
+  bool useSettings = true;
 };
 
 class CIrisDeskDlg {
@@ -111,6 +114,8 @@ class CIrisDeskDlg {
   uint32_t EnumerateControllers(const std::optional<ControllerEntry>& keepSelected = std::nullopt);
   // The operator opens the port list: list the devices present now, unless linked.
   void OnPortListDropDown();
+  // The listed controller the port list shows selected; none when the list is empty.
+  std::optional<ControllerEntry> SelectedController();
   void ToggleConnection();
   void PollController();
   // One turn of the worker after its wait: a poll, then the lost-device path if the
@@ -150,8 +155,6 @@ class CIrisDeskDlg {
   WindowWriter& Writer();
   void SetEntryText(const std::string& text);
   void ApplySliderScale();
-  // The listed controller the port list shows selected; none when the list is empty.
-  std::optional<ControllerEntry> SelectedController();
   void Connect();
   void Disconnect();
   void EndWorker();
@@ -177,6 +180,7 @@ class CIrisDeskDlg {
   Clock& clock_;
   std::string executablePath_;
   bool startWorker_;
+  bool useSettings_;
   DeferredWindowWriter deferred_;
   const std::thread::id windowThread_;
   CDecimalEditCtrl entry_;

@@ -16,6 +16,7 @@
 #include "link/FrameTrace.h"
 #include "link/SerialBridge.h"
 #include "link/SimulatedBridge.h"
+#include "panel/LinkSharing.h"
 #include "settings/Platform.h"
 #include "settings/SettingsFile.h"
 #include "shell/qt/PanelWindow.h"
@@ -62,11 +63,14 @@ bool ToolkitCanStart(const std::vector<std::string>& args) {
 
 std::string CIrisDeskApp::HelpText(const std::string& program, const std::string& settingsPath) {
   return "Usage: " + program +
-         " [--simulate] [--trace FILE] [toolkit options]\n"
+         " [--simulate] [--trace FILE] [--listen ADDRESS:PORT] [toolkit options]\n"
          "Control panel for the VRX-330 motorised iris diaphragm controller.\n\n"
          "  --simulate        run on the built-in simulated VRX-330 instead of USB-serial bridges\n"
          "  --trace FILE      write every frame sent and received, and the link's events,\n"
          "                    to FILE as they happen (for bug reports)\n"
+         "  --listen ADDRESS:PORT\n"
+         "                    also serve the link on TCP (e.g. 127.0.0.1:5025) to SCPI tools;\n"
+         "                    anyone who can reach that address can move the iris\n"
          "  --settings-path   print the settings file in use and exit\n"
          "  --help            show this help and exit\n"
          "  --version         show the version and exit\n\n"
@@ -138,6 +142,16 @@ int CIrisDeskApp::Run(int argc, char** argv) {
   }
 
   PanelWindow panel(*bridge, exe);
+  std::string error;
+  const auto sharing = LinkSharing::Start(
+      panel.panel(),
+      {options.listen, kProductVersion,
+       [&program](const std::string& text) { std::fprintf(stderr, "%s: %s\n", program.c_str(), text.c_str()); }},
+      &error);
+  if (!sharing) {
+    std::fprintf(stderr, "%s: %s\n", program.c_str(), error.c_str());
+    return 2;
+  }
   CloseOnTermination(panel);
   panel.exec();
   return 0;

@@ -58,6 +58,15 @@ const std::map<std::string, CommandInfo>& Commands() {
        {Command::Watch, "watch",
         "Print one status line per poll (every 120 ms) until interrupted: Ctrl+C ends it\n"
         "with exit status 0.\n"}},
+      {"serve",
+       {Command::Serve, "serve [--listen ADDRESS:PORT]",
+        "Hold the link to the controller without a window, as the panel does after\n"
+        "Connect (an uninitialised controller is initialised), and serve it to this\n"
+        "user's programs: other vrx330ctl commands, scripts and SCPI tools (see the\n"
+        "protocol in the documentation). A controller that goes away is linked again\n"
+        "when it is back. Ctrl+C or SIGTERM ends it (exit status 0).\n"
+        "  --listen ADDRESS:PORT   also serve on TCP, e.g. 127.0.0.1:5025; anyone who can\n"
+        "                          reach that address can move the iris\n"}},
       {"doctor",
        {Command::Doctor, "doctor",
         "Check why a controller cannot be seen or opened: one line per check, OK or\n"
@@ -148,6 +157,10 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
       flag(o.wait);
     } else if (a == "--simulate") {
       flag(o.simulate);
+    } else if (a == "--no-share") {
+      flag(o.noShare);
+    } else if (a == "--listen") {
+      if (auto v = value("--listen")) o.listen = *v;
     } else if (a == "-d" || a == "--device") {
       if (auto v = value("--device")) o.device = *v;
     } else if (a == "--trace") {
@@ -210,6 +223,8 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
   if (o.wait && o.command != Command::Set && o.command != Command::Init)
     fail("--wait goes with set and init only");
   if (sawTimeout && !o.wait && o.command != Command::Set) fail("--timeout goes with --wait");
+  if (!o.listen.empty() && o.command != Command::Serve) fail("--listen goes with serve only");
+  if (o.noShare && o.command == Command::Serve) fail("--no-share does not go with serve");
   return r;
 }
 
@@ -236,6 +251,8 @@ std::string HelpText(Command topic) {
          "  stop             stop the motor, then print the status\n"
          "  init             initialise (home) the controller; --wait for the end\n"
          "  watch            one status line per poll until interrupted (Ctrl+C)\n"
+         "  serve            hold the link without a window and share it with this user's\n"
+         "                   programs (--listen ADDRESS:PORT: also on TCP)\n"
          "  doctor           check why a controller cannot be seen or opened, with fixes\n"
          "  help [COMMAND]   this help, or COMMAND's own (as 'vrx330ctl COMMAND --help')\n"
          "\n"
@@ -245,6 +262,9 @@ std::string HelpText(Command topic) {
          "                            listed); a NAME that fits several is a usage error;\n"
          "                            also written -dNAME or --device=NAME\n"
          "      --simulate            use a built-in simulated controller (a fresh one each run)\n"
+         "      --no-share            open the port directly, even when a panel or serve of\n"
+         "                            this user holds it (by default the command goes\n"
+         "                            through that program)\n"
          "      --json                print one JSON object (watch: one per line)\n"
          "      --trace FILE          write every frame sent and received, and the link's\n"
          "                            events, to FILE as they happen (for bug reports)\n"

@@ -8,7 +8,7 @@
 
 namespace irisdesk::ctl {
 
-enum class Command { None, List, Status, Set, Stop, Init, Watch, Doctor, Help };
+enum class Command { None, List, Status, Set, Stop, Init, Watch, Serve, Doctor, Help };
 
 struct Options {
   Command command = Command::None;
@@ -16,6 +16,9 @@ struct Options {
   bool wait = false;
   bool json = false;
   bool simulate = false;
+  // Open the port directly, past a panel or serve that holds it.
+  bool noShare = false;
+  std::string listen;  // serve --listen ADDRESS:PORT; "" for no TCP
   bool help = false;                  // -h/--help or `help`: print HelpText(helpTopic)
   Command helpTopic = Command::None;  // the command whose own help; None: the program's
   bool version = false;

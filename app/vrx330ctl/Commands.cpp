@@ -1,5 +1,6 @@
 #include "app/vrx330ctl/Commands.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -20,9 +21,9 @@ constexpr int kStatusAttempts = 3;
 // One open controller for the length of a command.
 class Session {
  public:
-  Session(Environment& env, ControllerEntry controller, FT_HANDLE handle)
-      : env_(env), controller_(std::move(controller)), handle_(handle) {}
-  ~Session() { env_.bridge.FT_Close(handle_); }
+  Session(Environment& env, Bridge& bridge, ControllerEntry controller, FT_HANDLE handle)
+      : env_(env), bridge_(bridge), controller_(std::move(controller)), handle_(handle) {}
+  ~Session() { bridge_.FT_Close(handle_); }
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
@@ -43,7 +44,7 @@ class Session {
   std::optional<StatusReply> Status(int attempts = kStatusAttempts) {
     for (int i = 0; i < attempts && !env_.stop.IsSet(); ++i) {
       SpaceAfterCommand();
-      const StatusExchange x = ExchangeStatus(env_.bridge, handle_, env_.clock, &env_.stop);
+      const StatusExchange x = ExchangeStatus(bridge_, handle_, env_.clock, &env_.stop);
       if (x.outcome == ExchangeOutcome::Lost) {
         lost_ = true;
         return std::nullopt;
@@ -56,7 +57,7 @@ class Session {
   // Commands are not answered: a write that fails is reported, nothing more.
   bool Send(std::string_view code, uint32_t parameter) {
     SpaceAfterCommand();
-    const FT_STATUS status = SendCommand(env_.bridge, handle_, code, parameter);
+    const FT_STATUS status = SendCommand(bridge_, handle_, code, parameter);
     lastCommand_ = env_.clock.Now();
     if (status == FT_IO_ERROR) lost_ = true;
     return status == FT_OK;
@@ -81,6 +82,7 @@ class Session {
   }
 
   Environment& env_;
+  Bridge& bridge_;
   ControllerEntry controller_;
   FT_HANDLE handle_;
   std::optional<TimePoint> lastCommand_;
@@ -221,16 +223,31 @@ std::vector<size_t> MatchControllers(const std::vector<ControllerEntry>& listed,
   return found;
 }
 
-int RunCommand(const Options& o, Environment& env) {
-  const auto listed = ListControllers(env.bridge).entries;
-  if (o.command == Command::List) {
-    // An empty list is still a list to a script reading JSON (text shows nothing).
-    Print(env, Facts().AddControllers("controllers", listed).Render(o.json));
-    if (listed.empty()) return Fail(env, ExitNoController, "no controller found (see 'vrx330ctl doctor')");
-    return ExitDone;
-  }
+namespace {
 
-  ControllerEntry controller;
+// The controllers present, each with the bridge that reaches it: a controller this
+// user's panel or serve holds is reached through that process, in its place in the list.
+std::vector<std::pair<ControllerEntry, Bridge*>> ListAll(Environment& env) {
+  std::vector<std::pair<ControllerEntry, Bridge*>> all;
+  for (ControllerEntry& entry : ListControllers(env.bridge).entries) all.emplace_back(std::move(entry), &env.bridge);
+  if (!env.served) return all;
+  for (ControllerEntry& entry : ListControllers(*env.served).entries) {
+    const auto held = std::find_if(all.begin(), all.end(), [&](const auto& direct) {
+      return (!entry.serial.empty() && direct.first.serial == entry.serial) ||
+             (!entry.port.empty() && direct.first.port == entry.port);
+    });
+    if (held != all.end())
+      *held = {std::move(entry), env.served};
+    else
+      all.emplace_back(std::move(entry), env.served);
+  }
+  return all;
+}
+
+}  // namespace
+
+int ChooseController(const Options& o, Environment& env, const std::vector<ControllerEntry>& listed,
+                     std::optional<size_t>& index) {
   if (o.device) {
     const std::vector<size_t> matches = MatchControllers(listed, *o.device);
     if (matches.empty()) return Fail(env, ExitNoController, "cannot open '" + *o.device + "': no such controller");
@@ -244,25 +261,43 @@ int RunCommand(const Options& o, Environment& env) {
       return Fail(env, ExitUsage, "'" + *o.device + "' names " + std::to_string(matches.size()) +
                                       " controllers: " + candidates + "; name one by its serial number or port");
     }
-    controller = listed[matches.front()];
-  } else if (!listed.empty()) {
-    controller = listed.front();
-  } else {
-    return Fail(env, ExitNoController, "no controller found (see 'vrx330ctl doctor')");
+    index = matches.front();
+    return ExitDone;
   }
+  if (listed.empty()) return Fail(env, ExitNoController, "no controller found (see 'vrx330ctl doctor')");
+  index = 0;
+  return ExitDone;
+}
+
+int RunCommand(const Options& o, Environment& env) {
+  const auto reachable = ListAll(env);
+  std::vector<ControllerEntry> listed;
+  for (const auto& [entry, bridge] : reachable) listed.push_back(entry);
+  if (o.command == Command::List) {
+    // An empty list is still a list to a script reading JSON (text shows nothing).
+    Print(env, Facts().AddControllers("controllers", listed).Render(o.json));
+    if (listed.empty()) return Fail(env, ExitNoController, "no controller found (see 'vrx330ctl doctor')");
+    return ExitDone;
+  }
+
+  std::optional<size_t> index;
+  if (const int failed = ChooseController(o, env, listed, index); failed != ExitDone) return failed;
+  const size_t chosen = *index;
+  const ControllerEntry& controller = listed[chosen];
+  Bridge& bridge = *reachable[chosen].second;
   const std::string description = controller.description;
   FT_STATUS status = FT_OK;
   ControllerEntry opened = controller;
-  const FT_HANDLE handle = OpenController(env.bridge, controller, &status, &opened);
+  const FT_HANDLE handle = OpenController(bridge, controller, &status, &opened);
   if (!handle) {
     // Gone since it was listed, or there but not to be had (why, where the platform can say).
-    std::string why = status == FT_DEVICE_NOT_FOUND ? "no such controller"
-                      : env.explainOpenFailure     ? env.explainOpenFailure(opened)
-                                                   : "";
+    std::string why = status == FT_DEVICE_NOT_FOUND                  ? "no such controller"
+                      : env.explainOpenFailure && &bridge == &env.bridge ? env.explainOpenFailure(opened)
+                                                                       : "";
     if (why.empty()) why = "the port could not be opened";
     return Fail(env, ExitNoController, "cannot open '" + description + "': " + why);
   }
-  Session session(env, opened, handle);
+  Session session(env, bridge, opened, handle);
 
   switch (o.command) {
     case Command::Status: {

@@ -4,6 +4,7 @@
 // sees the controller exactly as the panel does.
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "app/vrx330ctl/Arguments.h"
@@ -30,13 +31,21 @@ struct Environment {
   std::function<std::string(const ControllerEntry&)> explainOpenFailure;
   FILE* out = stdout;
   FILE* err = stderr;
+  // The controllers this user's panel or serve holds, reached through it; null: none
+  // (--no-share, --simulate).
+  Bridge* served = nullptr;
 };
 
 // The listed controllers that `name` names: by description, serial number or port
 // (a port also by another path to the same device node).
 std::vector<size_t> MatchControllers(const std::vector<ControllerEntry>& listed, const std::string& name);
 
-// Runs one command other than doctor; returns the exit status.
+// The controller -d names in `listed` (else the first) into `index`; else a failure's
+// exit status, said on env.err.
+int ChooseController(const Options& options, Environment& env, const std::vector<ControllerEntry>& listed,
+                     std::optional<size_t>& index);
+
+// Runs one command other than doctor and serve; returns the exit status.
 int RunCommand(const Options& options, Environment& env);
 
 }  // namespace irisdesk::ctl

@@ -41,7 +41,7 @@ class StopOnInterrupt {
   ~StopOnInterrupt();
   StopOnInterrupt(const StopOnInterrupt&) = delete;
   StopOnInterrupt& operator=(const StopOnInterrupt&) = delete;
-  const StopEvent& stop() const { return stop_; }
+  StopEvent& stop() { return stop_; }
 
  private:
   StopEvent stop_;

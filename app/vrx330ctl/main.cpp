@@ -10,8 +10,10 @@
 #include "app/vrx330ctl/Doctor.h"
 #include "app/vrx330ctl/Output.h"
 #include "app/vrx330ctl/Platform.h"
+#include "app/vrx330ctl/Serve.h"
 #include "link/FrameTrace.h"
 #include "link/SimulatedBridge.h"
+#include "remote/ServedBridge.h"
 
 using namespace irisdesk;
 using namespace irisdesk::ctl;
@@ -55,5 +57,9 @@ int main(int argc, char** argv) {
   }
   Environment env{*bridge, RealClock(), interrupt.stop(), {}};
   if (!o.simulate) env.explainOpenFailure = OpenFailureExplainer(o);
+  if (o.command == Command::Serve) return Serve(o, env, interrupt.stop());
+  // A controller this user's panel or serve holds is reached through it.
+  remote::ServedBridge served;
+  if (!o.simulate && !o.noShare) env.served = &served;
   return RunCommand(o, env);
 }
