@@ -123,9 +123,9 @@ class CIrisDeskDlg {
   bool RunOnePoll();
 
   // The operator's Set, Init and Stop for other threads (the remote endpoint's): the
-  // same queue, rounding and initialise-then-move rule as the buttons, and the window
-  // follows a size set this way. False when no link is open (nothing queued). A size
-  // must be within 0..kTravelMm; 0 initialises.
+  // same queue, travel clamp and initialise-then-move rule as the buttons, a size kept
+  // to 0.01 mm, and the window follows a size set this way. False when no link is open
+  // (nothing queued). A size that rounds to 0 initialises.
   bool RequestSize(double mm);
   bool RequestInitialise();
   bool RequestStop();
@@ -170,8 +170,9 @@ class CIrisDeskDlg {
   // `motionAsked`: the moves and initialises queued before the request went out.
   void HandleReply(const std::optional<StatusReply>& reply, uint64_t motionAsked);
   void ApplyStatusFlags(uint8_t flags);
-  // The size a request set, shown by the slider and the entry (window's thread).
-  void FollowRequestedSize(uint32_t units, int precision);
+  // The size a request set, in 0.01 mm, shown by the slider and the entry (window's
+  // thread).
+  void FollowRequestedSize(uint32_t hundredths);
   // Tells the observer when the link it knows of is no longer the open one.
   void NotifyLinkChange();
 

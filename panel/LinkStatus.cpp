@@ -68,13 +68,13 @@ void CIrisDeskDlg::QueueStop() { Enqueue(QueuedCommand::Make(kCodeStop, 0)); }
 
 bool CIrisDeskDlg::RequestSize(double mm) {
   if (!deviceHandle_.load()) return false;
-  // Rounded to the precision shown, as the slider would hold it.
-  const int precision = std::max(1, static_cast<int>(precision_.load()));
-  const uint32_t units = Round049(precision * std::clamp(mm, 0.0, kTravelMm));
-  targetMm_ = static_cast<double>(units) / precision;
-  deferred_.Post([this, units, precision] { FollowRequestedSize(units, precision); });
+  // Kept to the panel's finest step, whatever precision it shows: a script's 3.47 mm
+  // is not the operator's 3.
+  const uint32_t hundredths = Round049(100.0 * std::clamp(mm, 0.0, kTravelMm));
+  targetMm_ = hundredths / 100.0;
+  deferred_.Post([this, hundredths] { FollowRequestedSize(hundredths); });
   // Zero is reached by initialising, which homes the diaphragm there.
-  if (units != 0)
+  if (hundredths != 0)
     QueueMove();
   else
     QueueInit();

@@ -71,11 +71,17 @@ void CIrisDeskDlg::OnEntryKeyUp() {
   if (const auto clamped = entry_.ClampOnKeyUp(window_.GetItemText(IDC_NEW_VALUE))) SetEntryText(*clamped);
 }
 
-void CIrisDeskDlg::FollowRequestedSize(uint32_t units, int precision) {
-  // The operator may have changed the precision since: keep the size as far as the
-  // precision now shown allows.
-  const int64_t scaled = static_cast<int64_t>(units) * precision_ / precision;
-  sliderPosition_ = static_cast<int32_t>(std::clamp<int64_t>(scaled, 0, kMaxSizeMm * precision_));
+void CIrisDeskDlg::FollowRequestedSize(uint32_t hundredths) {
+  // The entry shows the size exactly: a precision too coarse for it is raised, as the
+  // operator would have to.
+  const uint8_t needed = hundredths % 10 != 0 ? 100 : hundredths % 100 != 0 ? 10 : 1;
+  if (!IsKnownPrecision(precision_) || needed > precision_) {
+    SelectPrecision(needed);
+    window_.SetCheck(IDC_PRECISION_1MM, needed == 1);
+    window_.SetCheck(IDC_PRECISION_01MM, needed == 10);
+    window_.SetCheck(IDC_PRECISION_001MM, needed == 100);
+  }
+  sliderPosition_ = static_cast<int32_t>(hundredths * precision_ / 100);
   window_.SetSliderPosition(sliderPosition_);
   ShowPositionInEntry();
 }

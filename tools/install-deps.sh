@@ -15,6 +15,7 @@ else
     xvfb xauth imagemagick librsvg2-bin
     help2man dpkg-dev file
     udev umockdev
+    python3-pyvisa python3-pyvisa-py
   )
 fi
 
