@@ -16,6 +16,8 @@ namespace {
 
 // How often a controller that went away is looked for again.
 constexpr auto kRelinkInterval = std::chrono::seconds(1);
+// Longer than a controller that does not answer takes to be called so.
+constexpr auto kFirstAnswerWait = std::chrono::seconds(3);
 
 int Fail(Environment& env, int status, const std::string& message) {
   WriteText(env.err, "vrx330ctl: " + message + "\n");
@@ -54,6 +56,13 @@ int Serve(const Options& o, Environment& env, StopEvent& stop) {
 
   ConnectTo(panel, chosen);
   if (!panel.linked()) return Fail(env, ExitNoController, "cannot open '" + chosen.description + "'");
+  // Announced once the controller answered (or is known not to), so a script that
+  // starts serve and then asks finds the link up.
+  const TimePoint announceBy = env.clock.Now() + kFirstAnswerWait;
+  while (panel.linkState() != LinkConnected && panel.linkState() != LinkNoFeedback && env.clock.Now() < announceBy) {
+    if (stop.WaitForStopOrWake(kPollInterval) == StopEvent::Wait::Stopped) break;
+    panel.ApplyWorkerUpdates();
+  }
   Facts facts;
   facts.Add("serving", chosen.description);
   if (!chosen.serial.empty()) facts.Add("serial", chosen.serial);

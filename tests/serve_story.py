@@ -1,0 +1,65 @@
+#!/usr/bin/env python3
+"""vrx330ctl serve on the simulator, driven as a lab drives it: PyVISA over TCP, and
+vrx330ctl's own commands through the local endpoint while serve holds the link."""
+import os
+import re
+import signal
+import subprocess
+import sys
+import tempfile
+
+import pyvisa
+
+VRX330CTL = sys.argv[1]
+
+
+def ctl(*args, env):
+    return subprocess.run([VRX330CTL, *args], env=env, capture_output=True, text=True, timeout=60)
+
+
+def check(condition, what):
+    if not condition:
+        sys.exit("FAILED: " + what)
+
+
+with tempfile.TemporaryDirectory() as runtime, tempfile.TemporaryDirectory() as root:
+    os.chmod(runtime, 0o700)
+    # A root without serial ports: only served controllers are listed.
+    env = dict(os.environ, XDG_RUNTIME_DIR=runtime)
+    serve = subprocess.Popen([VRX330CTL, "--simulate", "serve", "--listen", "127.0.0.1:0"], env=env,
+                             stdout=subprocess.PIPE, text=True)
+    facts = {}
+    for line in serve.stdout:
+        key, _, value = line.strip().partition("=")
+        facts[key] = value
+        if key == "tcp":
+            break
+    check(facts.get("serving") == "VRX-330 Simulator", "serve said what it serves: %r" % facts)
+    port = re.fullmatch(r"127\.0\.0\.1:(\d+)", facts["tcp"]).group(1)
+
+    instrument = pyvisa.ResourceManager("@py").open_resource(
+        "TCPIP::127.0.0.1::%s::SOCKET" % port, read_termination="\n", write_termination="\n", timeout=20000)
+    check(instrument.query("*IDN?").startswith("Kavro,VRX-330,VRX-330 Simulator,"), "*IDN?")
+    instrument.write("SIZE 3.5")
+    check(instrument.query("*OPC?;SIZE?") == "1;3.50", "PyVISA set 3.5 mm and read it back")
+
+    # vrx330ctl goes through serve, which holds the link; same output and exit codes.
+    listed = ctl("--root", root, "list", env=env)
+    check(listed.returncode == 0 and listed.stdout.startswith("VRX-330 Simulator\t-\t" + runtime),
+          "list shows the served simulator: %r" % listed.stdout)
+    status = ctl("--root", root, "status", env=env)
+    check(status.returncode == 0 and "size_mm=3.50" in status.stdout, "status: %r" % status.stdout)
+    moved = ctl("--root", root, "-d", "VRX-330 Simulator", "set", "5", "--wait", env=env)
+    check(moved.returncode == 0 and "size_mm=5.00" in moved.stdout, "set --wait: %r" % (moved.stdout + moved.stderr))
+    check(instrument.query("SIZE?;SYST:ERR?") == '5.00;0,"No error"', "PyVISA sees the CLI's move")
+    direct = ctl("--root", root, "--no-share", "status", env=env)
+    check(direct.returncode == 3, "--no-share does not go through serve")
+
+    # SIGTERM ends serve cleanly and takes its endpoint with it.
+    serve.send_signal(signal.SIGTERM)
+    check(serve.wait(timeout=10) == 0, "serve exits 0 on SIGTERM")
+    check(os.listdir(os.path.join(runtime, "irisdesk")) == [], "the endpoint is removed")
+    gone = ctl("--root", root, "status", env=env)
+    check(gone.returncode == 3, "nothing served after serve ended")
+    instrument.close()
+print("serve story: PyVISA and vrx330ctl shared one simulated iris")
