@@ -2,11 +2,13 @@
 // instrument whose state the input also changes. The session answers in whole lines,
 // never asks for a move outside the travel or without a connected link, keeps its
 // error queue within bounds, and leaves any wait once nothing runs.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <string_view>
 
+#include "remote/Connection.h"
 #include "remote/Language.h"
 #include "remote/Session.h"
 
@@ -99,5 +101,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string read = "SYST:ERR?";
   for (size_t i = 0; i < Session::kMaxErrors; ++i) read += ";SYST:ERR?";
   if (!session.Take(read).ends_with(";0,\"No error\"\n")) std::abort();
+
+  // The same bytes as a client's stream, cut anywhere: the answers are whole lines,
+  // and the line being received never grows past the limit.
+  FakeInstrument streamed;
+  Connection connection(streamed, "1.0.0.1");
+  for (size_t at = 0; at < size;) {
+    const size_t n = std::min<size_t>(size - at, 1 + data[at] % 97);
+    connection.Received({reinterpret_cast<const char*>(data) + at, n});
+    connection.Resume();
+    at += n;
+  }
+  CheckLines(connection.Unsent());
   return 0;
 }
