@@ -54,6 +54,7 @@ fuzz: deps
 bench: build
 	./$(BUILD)/link_bench
 	./$(BUILD)/ctl_bench
+	./$(BUILD)/remote_bench
 	QT_QPA_PLATFORM=offscreen ./$(BUILD)/startup_bench
 
 # A Debian package of both programs: build/irisdesk_<version>_<arch>.deb

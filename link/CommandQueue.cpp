@@ -27,6 +27,14 @@ void CommandQueue::PushFront(const QueuedCommand& command) {
   records_.push_front(command);
 }
 
+void CommandQueue::PushFrontReplacingMove(const QueuedCommand& command) {
+  std::lock_guard lock(mutex_);
+  if (!records_.empty() && records_.front().Code() == kCodeMove && command.Code() == kCodeMove)
+    records_.front() = command;
+  else
+    records_.push_front(command);
+}
+
 std::optional<QueuedCommand> CommandQueue::TakeBack() {
   std::lock_guard lock(mutex_);
   if (records_.empty()) return std::nullopt;

@@ -32,6 +32,10 @@ class CommandQueue {
   static constexpr size_t kOverflowLimit = 50;
 
   void PushFront(const QueuedCommand& command);
+  // As PushFront, but a move that would go right behind an unsent move takes its
+  // place: only the newer target matters, and a client sending sizes faster than the
+  // link sends frames cannot grow the queue.
+  void PushFrontReplacingMove(const QueuedCommand& command);
   // Removes and returns the oldest record.
   std::optional<QueuedCommand> TakeBack();
   // Removes everything when more than kOverflowLimit records remain; true if it did.

@@ -148,6 +148,7 @@ bool CIrisDeskDlg::Pause(Duration duration) { return clock_.WaitForStop(stopEven
 void CIrisDeskDlg::LinkWorkerMain() {
   RaiseCurrentThreadPriority();
   TimePoint nextPoll = clock_.Now() + kPollInterval;
+  bool sentSincePoll = false;
   for (;;) {
     const auto left = std::max(Duration(0), std::chrono::duration_cast<Duration>(nextPoll - clock_.Now()));
     const StopEvent::Wait wait = clock_.WaitForStopOrWake(stopEvent_, left);
@@ -156,17 +157,30 @@ void CIrisDeskDlg::LinkWorkerMain() {
       break;
     }
     try {
-      if (wait == StopEvent::Wait::Woken) {
-        // A command was queued: send it now; the status requests keep their cadence.
-        DrainCommandQueue();
+      if (wait == StopEvent::Wait::Woken && clock_.Now() < nextPoll) {
+        // A command was queued: send it now. Only a client's stream of sizes waits
+        // for the poll, which sends them first, rather than push the status request
+        // back by their spacing time after time; the operator's clicks never wait.
+        const bool late = clock_.Now() + kCommandSpacing > nextPoll;
+        if (!late || !sentSincePoll || !requestedMoveQueued_.load()) {
+          DrainCommandQueue();
+          sentSincePoll = true;
+        } else {
+          // A stop meanwhile ends the wait at the loop's top.
+          Pause(std::chrono::duration_cast<Duration>(nextPoll - clock_.Now()));
+        }
         continue;
       }
+      const TimePoint started = clock_.Now();
+      sentSincePoll = false;
       if (!RunOnePoll()) break;
+      // A steady cadence from one request to the next, whatever the commands before it
+      // or the exchange took, and never a request hard on the end of a late one.
+      nextPoll = std::max(started + kPollInterval, clock_.Now() + kCommandSpacing);
     } catch (...) {
       EndLinkFromWorker(false);
       break;
     }
-    nextPoll = clock_.Now() + kPollInterval;
   }
   workerEnded_ = true;
 }

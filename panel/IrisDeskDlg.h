@@ -163,7 +163,8 @@ class CIrisDeskDlg {
   // The worker's end of a link it did not close itself: a lost device (which lists the
   // controllers again) or a poll that threw.
   void EndLinkFromWorker(bool deviceLost);
-  void Enqueue(const QueuedCommand& command);
+  // `replacingMove`: a move right behind an unsent move takes its place.
+  void Enqueue(const QueuedCommand& command, bool replacingMove = false);
   // Waits on the stop event; true when the worker has been told to stop.
   bool Pause(Duration duration);
   // A status reply came: `reply` is empty when it could not be read or decoded.
@@ -215,6 +216,8 @@ class CIrisDeskDlg {
   // Moves and initialises queued on any link; the worker notes how many had been
   // queued before each status request, so a reply tells which it has seen.
   std::atomic<uint64_t> motionAsked_{0};
+  // A requested move was queued since the last drain began.
+  std::atomic<bool> requestedMoveQueued_{false};
   mutable std::mutex sharedMutex_;
   SharedLinkView shared_;  // under sharedMutex_: written by the worker and Connect
   uint64_t motionSeen_ = 0;  // under sharedMutex_

@@ -75,7 +75,7 @@ bool CIrisDeskDlg::RequestSize(double mm) {
   deferred_.Post([this, hundredths] { FollowRequestedSize(hundredths); });
   // Zero is reached by initialising, which homes the diaphragm there.
   if (hundredths != 0)
-    QueueMove();
+    Enqueue(QueuedCommand::Make(kCodeMove, MoveSteps(targetMm_.load())), true);
   else
     QueueInit();
   return true;
@@ -93,16 +93,26 @@ bool CIrisDeskDlg::RequestStop() {
   return true;
 }
 
-void CIrisDeskDlg::Enqueue(const QueuedCommand& command) {
+void CIrisDeskDlg::Enqueue(const QueuedCommand& command, bool replacingMove) {
   if (!deviceHandle_.load()) return;
   if (command.Code() != kCodeStop) ++motionAsked_;
-  commandQueue_.PushFront(command);
+  if (replacingMove) {
+    requestedMoveQueued_ = true;
+    commandQueue_.PushFrontReplacingMove(command);
+  } else {
+    commandQueue_.PushFront(command);
+  }
   // The worker sends it now rather than at its next poll: a Stop must not wait.
   stopEvent_.Wake();
 }
 
 void CIrisDeskDlg::DrainCommandQueue() {
-  while (const auto record = commandQueue_.TakeBack()) {
+  // What is queued now, not what arrives meanwhile: commands that keep coming must
+  // not hold off the status requests.
+  requestedMoveQueued_ = false;
+  for (size_t left = commandQueue_.Size(); left > 0; --left) {
+    const auto record = commandQueue_.TakeBack();
+    if (!record) return;
     // A failed write loses the command; it is not retried.
     if (const FT_HANDLE handle = deviceHandle_.load()) SendFrame(bridge_, handle, record->ToFrame());
     commandQueue_.ClearIfOverflowing();
