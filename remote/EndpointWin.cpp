@@ -305,11 +305,17 @@ class WinEndpoint final : public Endpoint {
     return true;
   }
 
-  // Whether some process serves `name`, and which one when it can be told.
+  // Whether some process serves `name`, and which one when it can be told: a server
+  // between two instances is given a moment to offer the next.
   static bool Served(const std::wstring& name, std::string& server) {
-    const Handle pipe(CreateFileW(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                  SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
-    const DWORD code = pipe ? ERROR_SUCCESS : GetLastError();
+    Handle pipe;
+    DWORD code = ERROR_PIPE_BUSY;
+    for (int tries = 0; tries < 20 && code == ERROR_PIPE_BUSY; ++tries) {
+      if (tries > 0) Sleep(10);
+      pipe = Handle(CreateFileW(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
+      code = pipe ? ERROR_SUCCESS : GetLastError();
+    }
     ULONG process = 0;
     server = pipe && GetNamedPipeServerProcessId(pipe.get(), &process) ? "process " + std::to_string(process)
                                                                       : "another process";
