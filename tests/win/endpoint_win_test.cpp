@@ -3,6 +3,8 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <gtest/gtest.h>
 
@@ -12,6 +14,7 @@
 #include <iostream>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "remote/Endpoint.h"
 
@@ -52,6 +55,47 @@ std::string PipePath(const std::string& serial) {
   const auto folder = LocalEndpointFolder(&error);
   EXPECT_TRUE(folder) << error;
   return LocalEndpointPath(folder.value_or(""), ControllerEntry{"VRX-330", serial, "COM7"});
+}
+
+std::string SidText(PSID sid) {
+  char* text = nullptr;
+  if (!ConvertSidToStringSidA(sid, &text)) return "?";
+  std::string result = text;
+  LocalFree(text);
+  return result;
+}
+
+std::string ThisUser() {
+  HANDLE token = nullptr;
+  OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+  DWORD size = 0;
+  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  std::vector<char> buffer(size);
+  GetTokenInformation(token, TokenUser, buffer.data(), size, &size);
+  CloseHandle(token);
+  return SidText(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid);
+}
+
+// Whom the pipe's DACL lets in, as a client reads it: each ACE's kind and SID.
+std::vector<std::string> Admitted(const std::string& path) {
+  const HANDLE pipe = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  std::vector<std::string> admitted;
+  if (GetSecurityInfo(pipe, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                      &descriptor) != ERROR_SUCCESS)
+    admitted.push_back("unreadable");
+  else if (!dacl)
+    admitted.push_back("everyone (no DACL)");
+  for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
+    void* ace = nullptr;
+    GetAce(dacl, i, &ace);
+    const bool allowed = static_cast<ACE_HEADER*>(ace)->AceType == ACCESS_ALLOWED_ACE_TYPE;
+    admitted.push_back(allowed ? SidText(&static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart) : "an ACE not granting");
+  }
+  if (descriptor) LocalFree(descriptor);
+  CloseHandle(pipe);
+  return admitted;
 }
 
 // Wine 8 cannot list the pipe namespace at all (ERROR_BAD_DEV_TYPE); Windows can.
@@ -105,13 +149,15 @@ TEST(EndpointWin, ServesThisUsersPipeAndTcpUntilDestroyed) {
   ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &wsa), 0);
   FakeInstrument instrument;
   const std::string path = PipePath("FT9W1N-" + std::to_string(GetCurrentProcessId()));
-  EXPECT_EQ(path.rfind("\\\\.\\pipe\\irisdesk-S-1-", 0), 0u) << path;
   std::string error;
   auto endpoint = Endpoint::Start(instrument, "1.0.0.1", {.local = path, .listen = "127.0.0.1:0"}, &error);
   ASSERT_TRUE(endpoint) << error;
   EXPECT_EQ(endpoint->LocalPath(), path);
   EXPECT_EQ(endpoint->TcpAddress().rfind("127.0.0.1:", 0), 0u);
   EXPECT_NE(endpoint->TcpAddress(), "127.0.0.1:0");
+  // Named for this user, and opened by this user alone.
+  EXPECT_EQ(path.rfind("\\\\.\\pipe\\irisdesk-" + ThisUser() + "\\", 0), 0u) << path;
+  EXPECT_EQ(Admitted(path), std::vector<std::string>{ThisUser()});
 
   // The same controller served twice: the second is refused, the first goes on.
   EXPECT_FALSE(Endpoint::Start(instrument, "1.0.0.1", {.local = path, .listen = ""}, &error));
