@@ -2,10 +2,15 @@
 #include <string_view>
 
 #include "remote/Endpoint.h"
+#include "remote/SocketAddress.h"
 
 #ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
 #include <windows.h>
 #else
+#include <netdb.h>
+#include <sys/socket.h>
 #include <unistd.h>
 #endif
 
@@ -36,6 +41,29 @@ unsigned long ProcessId() {
 }
 
 }  // namespace
+
+bool SplitAddress(const std::string& text, std::string& host, std::string& port) {
+  if (!text.empty() && text.front() == '[') {
+    const size_t close = text.find(']');
+    if (close == std::string::npos || close + 1 >= text.size() || text[close + 1] != ':') return false;
+    host = text.substr(1, close - 1);
+    port = text.substr(close + 2);
+  } else {
+    const size_t colon = text.rfind(':');
+    if (colon == std::string::npos || text.find(':') != colon) return false;
+    host = text.substr(0, colon);
+    port = text.substr(colon + 1);
+  }
+  return !host.empty() && !port.empty() && port.find_first_not_of("0123456789") == std::string::npos;
+}
+
+std::string SocketAddressText(const sockaddr_storage& address) {
+  char host[NI_MAXHOST], port[NI_MAXSERV];
+  if (getnameinfo(reinterpret_cast<const sockaddr*>(&address), sizeof address, host, sizeof host, port, sizeof port,
+                  NI_NUMERICHOST | NI_NUMERICSERV) != 0)
+    return {};
+  return address.ss_family == AF_INET6 ? "[" + std::string(host) + "]:" + port : std::string(host) + ":" + port;
+}
 
 std::string LocalEndpointPath(const std::string& folder, const ControllerEntry& controller) {
   std::string name;

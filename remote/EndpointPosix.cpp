@@ -20,6 +20,7 @@
 
 #include "remote/Connection.h"
 #include "remote/Endpoint.h"
+#include "remote/SocketAddress.h"
 
 namespace irisdesk::remote {
 namespace {
@@ -75,29 +76,6 @@ Fd ConnectUnix(const std::string& path, int* error) {
   return fd;
 }
 
-// "host:port" or "[v6 address]:port"; false when it is neither.
-bool SplitAddress(const std::string& text, std::string& host, std::string& port) {
-  if (!text.empty() && text.front() == '[') {
-    const size_t close = text.find(']');
-    if (close == std::string::npos || close + 1 >= text.size() || text[close + 1] != ':') return false;
-    host = text.substr(1, close - 1);
-    port = text.substr(close + 2);
-  } else {
-    const size_t colon = text.rfind(':');
-    if (colon == std::string::npos || text.find(':') != colon) return false;
-    host = text.substr(0, colon);
-    port = text.substr(colon + 1);
-  }
-  return !host.empty() && !port.empty() && port.find_first_not_of("0123456789") == std::string::npos;
-}
-
-std::string SocketAddressText(const sockaddr_storage& address) {
-  char host[NI_MAXHOST], port[NI_MAXSERV];
-  if (getnameinfo(reinterpret_cast<const sockaddr*>(&address), sizeof address, host, sizeof host, port,
-                  sizeof port, NI_NUMERICHOST | NI_NUMERICSERV) != 0)
-    return {};
-  return address.ss_family == AF_INET6 ? "[" + std::string(host) + "]:" + port : std::string(host) + ":" + port;
-}
 
 Fd ListenTcp(const std::string& listen, std::string& bound, std::string* error) {
   std::string host, port;

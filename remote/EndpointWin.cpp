@@ -13,6 +13,7 @@
 
 #include "remote/Connection.h"
 #include "remote/Endpoint.h"
+#include "remote/SocketAddress.h"
 #include "settings/WideText.h"
 
 namespace irisdesk::remote {
@@ -158,28 +159,27 @@ class UserOnlySecurity {
   SECURITY_ATTRIBUTES attributes_{};
 };
 
-// "host:port" or "[v6 address]:port"; false when it is neither.
-bool SplitAddress(const std::string& text, std::string& host, std::string& port) {
-  if (!text.empty() && text.front() == '[') {
-    const size_t close = text.find(']');
-    if (close == std::string::npos || close + 1 >= text.size() || text[close + 1] != ':') return false;
-    host = text.substr(1, close - 1);
-    port = text.substr(close + 2);
-  } else {
-    const size_t colon = text.rfind(':');
-    if (colon == std::string::npos || text.find(':') != colon) return false;
-    host = text.substr(0, colon);
-    port = text.substr(colon + 1);
-  }
-  return !host.empty() && !port.empty() && port.find_first_not_of("0123456789") == std::string::npos;
+
+// Where each served pipe also has an entry while it is served: some systems (Wine)
+// cannot list the pipe namespace. "" when there is no such folder.
+std::wstring ServedListFolder() {
+  wchar_t base[MAX_PATH];
+  const DWORD n = GetEnvironmentVariableW(L"LOCALAPPDATA", base, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return {};
+  return std::wstring(base) + L"\\IrisDesk\\served";
 }
 
-std::string SocketAddressText(const sockaddr_storage& address) {
-  char host[NI_MAXHOST], port[NI_MAXSERV];
-  if (getnameinfo(reinterpret_cast<const sockaddr*>(&address), sizeof address, host, sizeof host, port, sizeof port,
-                  NI_NUMERICHOST | NI_NUMERICSERV) != 0)
-    return {};
-  return address.ss_family == AF_INET6 ? "[" + std::string(host) + "]:" + port : std::string(host) + ":" + port;
+// An entry named as the pipe below this user's prefix, deleted when its handle closes,
+// however the process ends. A missing entry only makes the pipe harder to find.
+Handle MakeServedMarker(const std::wstring& pipeName) {
+  const std::wstring folder = ServedListFolder();
+  const size_t slash = pipeName.find_last_of(L'\\');
+  if (folder.empty() || slash == std::wstring::npos) return Handle();
+  CreateDirectoryW(folder.substr(0, folder.find_last_of(L'\\')).c_str(), nullptr);
+  CreateDirectoryW(folder.c_str(), nullptr);
+  return Handle(CreateFileW((folder + L"\\" + pipeName.substr(slash + 1)).c_str(), GENERIC_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
 }
 
 class WinEndpoint final : public Endpoint {
@@ -302,6 +302,7 @@ class WinEndpoint final : public Endpoint {
       return false;
     }
     localPath_ = path;
+    marker_ = MakeServedMarker(pipeName_);
     return true;
   }
 
@@ -536,6 +537,7 @@ class WinEndpoint final : public Endpoint {
   Socket tcp_;
   std::string localPath_, tcpAddress_;
   std::wstring pipeName_;
+  Handle marker_;  // the served-list entry, gone with its handle
   UserOnlySecurity security_;
   // The instance waiting for the next client, and its ConnectNamedPipe in flight.
   Handle pending_;
@@ -635,13 +637,11 @@ std::optional<std::string> LocalEndpointFolder(std::string* error) {
   return Narrow(*prefix);
 }
 
-std::vector<std::string> ListLocalEndpoints() {
+// The pipes under `prefix` the pipe namespace lists.
+static std::vector<std::string> ListedPipes(const std::wstring& prefix) {
   std::vector<std::string> found;
-  std::string ignored;
-  const auto prefix = UserPipePrefix(&ignored);
-  if (!prefix) return found;
   // The pipe namespace lists names without its own "\\.\pipe\".
-  const std::wstring mine = prefix->substr(std::size(kPipeNamespace) - 1) + L"\\";
+  const std::wstring mine = prefix.substr(std::size(kPipeNamespace) - 1) + L"\\";
   WIN32_FIND_DATAW entry;
   const HANDLE find = FindFirstFileW((std::wstring(kPipeNamespace) + L"*").c_str(), &entry);
   if (find == INVALID_HANDLE_VALUE) return found;
@@ -653,6 +653,23 @@ std::vector<std::string> ListLocalEndpoints() {
       found.push_back(Narrow(kPipeNamespace + name));
   } while (FindNextFileW(find, &entry));
   FindClose(find);
+  return found;
+}
+
+std::vector<std::string> ListLocalEndpoints() {
+  std::string ignored;
+  const auto prefix = UserPipePrefix(&ignored);
+  if (!prefix) return {};
+  std::vector<std::string> found = ListedPipes(*prefix);
+  // The served-list entries name the pipes a namespace that cannot be listed hides.
+  WIN32_FIND_DATAW entry;
+  const HANDLE find = FindFirstFileW((ServedListFolder() + L"\\*").c_str(), &entry);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) found.push_back(Narrow(*prefix + L"\\" + entry.cFileName));
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+  }
   std::sort(found.begin(), found.end());
   found.erase(std::unique(found.begin(), found.end()), found.end());
   return found;

@@ -19,11 +19,14 @@ namespace irisdesk {
 namespace {
 
 constexpr const char* kHelp =
-    "Usage: irisdesk [--simulate] [--trace FILE]\r\n"
+    "Usage: irisdesk [--simulate] [--trace FILE] [--listen ADDRESS:PORT]\r\n"
     "Control panel for the VRX-330 motorised iris diaphragm controller.\r\n\r\n"
     "  --simulate        run on the built-in simulated VRX-330 instead of the D2XX devices\r\n"
     "  --trace FILE      write every frame sent and received, and the link's events,\r\n"
     "                    to FILE as they happen (for bug reports)\r\n"
+    "  --listen ADDRESS:PORT\r\n"
+    "                    also serve the link on TCP (e.g. 127.0.0.1:5025) to SCPI tools;\r\n"
+    "                    anyone who can reach that address can move the iris\r\n"
     "  --settings-path   show the settings file in use and exit\r\n"
     "  --help            show this help and exit\r\n"
     "  --version         show the version and exit\r\n";
@@ -92,8 +95,16 @@ int CIrisDeskApp::Run() {
     }
     bridge = std::make_unique<TracingBridge>(std::move(bridge), file);
   }
-  PanelDialog panel(GetModuleHandleW(nullptr), *bridge, exe);
+  // Other programs' use of the link is no operator's concern: a local endpoint that
+  // cannot be made is told to a debugger only.
+  SharingOptions sharing{options.listen, kProductVersion,
+                         [](const std::string& text) { OutputDebugStringW(Widen("irisdesk: " + text + "\n").c_str()); }};
+  PanelDialog panel(GetModuleHandleW(nullptr), *bridge, exe, std::move(sharing));
   panel.RunModal();
+  if (!panel.SharingError().empty()) {
+    Tell("irisdesk: " + panel.SharingError() + "\r\n", true);
+    return 2;
+  }
   return 0;
 }
 

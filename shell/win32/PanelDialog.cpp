@@ -36,8 +36,11 @@ INT_PTR CALLBACK AboutProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM) {
 
 }  // namespace
 
-PanelDialog::PanelDialog(HINSTANCE instance, Bridge& bridge, std::string executablePath)
-    : instance_(instance), bridge_(bridge), executablePath_(std::move(executablePath)) {
+PanelDialog::PanelDialog(HINSTANCE instance, Bridge& bridge, std::string executablePath, SharingOptions sharing)
+    : instance_(instance),
+      bridge_(bridge),
+      executablePath_(std::move(executablePath)),
+      sharingOptions_(std::move(sharing)) {
   appIcon_ = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
                                            GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
   smallIcon_ =
@@ -46,6 +49,7 @@ PanelDialog::PanelDialog(HINSTANCE instance, Bridge& bridge, std::string executa
 }
 
 PanelDialog::~PanelDialog() {
+  sharing_.reset();
   panel_.reset();  // ends a worker still running before anything it could touch goes
   if (smallIcon_) DestroyIcon(smallIcon_);
   if (appIcon_) DestroyIcon(appIcon_);
@@ -107,6 +111,13 @@ void PanelDialog::OnInitDialog() {
   const HWND hwnd = hwnd_;
   auto wake = [hwnd] { PostMessageW(hwnd, kWorkerUpdates, 0, 0); };
   panel_ = std::make_unique<CIrisDeskDlg>(*this, PanelEnvironment{bridge_, executablePath_, wake});
+  sharing_ = LinkSharing::Start(*panel_, sharingOptions_, &sharingError_);
+  if (!sharing_) {
+    // Closed before it started: nothing to end, and no settings to save over the file.
+    panel_.reset();
+    EndDialog(hwnd_, 2);
+    return;
+  }
   panel_->OnInitDialog();
 }
 

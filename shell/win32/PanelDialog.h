@@ -8,19 +8,24 @@
 #include "shell/win32/Win32.h"  // before the panel's headers
 
 #include "panel/IrisDeskDlg.h"
+#include "panel/LinkSharing.h"
 #include "panel/WindowOps.h"
 
 namespace irisdesk {
 
 class PanelDialog final : public WindowOps {
  public:
-  PanelDialog(HINSTANCE instance, Bridge& bridge, std::string executablePath);
+  // `sharing`: how the link is shared with other programs (always locally; on TCP
+  // when it names an address).
+  PanelDialog(HINSTANCE instance, Bridge& bridge, std::string executablePath, SharingOptions sharing = {});
   ~PanelDialog() override;
   PanelDialog(const PanelDialog&) = delete;
   PanelDialog& operator=(const PanelDialog&) = delete;
 
   // Shows the panel and returns when it has closed (and saved its settings).
   void RunModal();
+  // Why the panel closed at once: the TCP listener asked for could not be made.
+  const std::string& SharingError() const { return sharingError_; }
 
   // WindowOps
   void SetItemText(int id, const std::string& text) override;
@@ -57,6 +62,9 @@ class PanelDialog final : public WindowOps {
   bool settingText_ = false;   // our own WM_SETTEXT: its EN_CHANGE is no operator edit
   bool destroyed_ = false;
   std::unique_ptr<CIrisDeskDlg> panel_;
+  SharingOptions sharingOptions_;
+  std::string sharingError_;
+  std::unique_ptr<LinkSharing> sharing_;  // ends its endpoints before the panel goes
 };
 
 }  // namespace irisdesk
