@@ -13,7 +13,7 @@ else
     qt6-base-dev libgl-dev fonts-dejavu-core locales
     clang libclang-rt-dev
     xvfb xauth imagemagick librsvg2-bin
-    help2man dpkg-dev file desktop-file-utils
+    help2man dpkg-dev file desktop-file-utils appstream
     udev umockdev
   )
 fi
