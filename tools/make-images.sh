@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Renders the application icon (16, 32, 48 px) and the 76 x 90 logo bitmap from the
-# SVG drawings in res/. The outputs are committed; run this after changing a drawing.
+# Renders the application icon (16 to 256 px: the window's and the desktop's icon
+# theme sizes; the Windows icon's 16, 32, 48) and the 76 x 90 logo bitmap from the SVG
+# drawings in res/. The outputs are committed; run this after changing a drawing.
 set -euo pipefail
 cd "$(dirname "$0")/../res"
-for size in 16 32 48 64; do
+for size in 16 22 24 32 48 64 128 256; do
   rsvg-convert -w "$size" -h "$size" iris.svg -o "irisdesk-$size.png"
 done
 # The logo: 24 bits per pixel, uncompressed, rows bottom-up, 2834 pixels per metre.
