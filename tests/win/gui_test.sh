@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The Windows panel under Wine on a virtual display, driven with the mouse and keyboard
 # as an operator would (xdotool), and read back from outside (gui_probe.exe). Three
-# sessions: the simulated controller at each precision with a stopped move; the
-# stand-in FTD2XX.DLL with auto-connect, the About box and a settings file that is a
+# sessions: the simulated controller at each precision with a stopped move (its idle
+# CPU, with the Wine server's, reported as a figure); the stand-in FTD2XX.DLL with auto-connect, the About box and a settings file that is a
 # link; a PC without the driver, closed with the close box. Usage: gui_test.sh BUILD_DIR
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -79,6 +79,27 @@ ready() {  # the first reply enables the controls a moment before initialising b
   sleep 1
   wait_for 20 "initialised and ready" enabled 1007
 }
+cpu_ticks() {  # user + system time of a process and its threads, in clock ticks
+  local stat
+  stat=$(cat "/proc/$1/stat") || return 1
+  awk '{ print $12 + $13 }' <<<"${stat##*) }"  # past the name, which may hold spaces
+}
+idle_cpu() {  # reports the panel's and its Wine server's share of a core over 10 s
+  local panel="" server="" p
+  panel=$(pgrep -P "$app_pid" | head -1) || true
+  for p in $(pgrep wineserver || true); do
+    if grep -qxzF "WINEPREFIX=$WINEPREFIX" "/proc/$p/environ" 2>/dev/null; then server=$p; fi
+  done
+  [ -n "$panel" ] && [ -n "$server" ] || { echo "idle CPU: not measured (processes not found)"; return 0; }
+  local t0 p0 s0 t1 p1 s1
+  t0=$(date +%s%N) p0=$(cpu_ticks "$panel") s0=$(cpu_ticks "$server")
+  sleep 10
+  t1=$(date +%s%N) p1=$(cpu_ticks "$panel") s1=$(cpu_ticks "$server")
+  awk -v ms=$(((t1 - t0) / 1000000)) -v hz="$(getconf CLK_TCK)" -v p=$((p1 - p0)) -v s=$((s1 - s0)) 'BEGIN {
+    k = 100000 / (hz * ms)  # ticks to % of one core
+    printf "idle CPU over %.1f s, connected to the simulator: panel %.2f %%, wineserver %.2f %%, together %.2f %% of one core\n",
+      ms / 1000, p * k, s * k, (p + s) * k }'
+}
 set_and_reach() {  # precision radio id, typed size, shown size
   click "$1"
   type_size "$2"
@@ -97,6 +118,7 @@ click 1013
 wait_for 20 "connected" has_text 1010 "VRX-330 Controller Connected."
 has_text 1013 Disconnect || fail "Connect reads Disconnect"
 ready
+idle_cpu  # a figure to read, not a check
 set_and_reach 1002 3 3.00
 set_and_reach 1003 5.5 5.50
 set_and_reach 1004 7.25 7.25
