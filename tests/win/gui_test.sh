@@ -90,7 +90,10 @@ idle_cpu() {  # reports the panel's and its Wine server's share of a core over 1
   for p in $(pgrep wineserver || true); do
     if grep -qxzF "WINEPREFIX=$WINEPREFIX" "/proc/$p/environ" 2>/dev/null; then server=$p; fi
   done
-  [ -n "$panel" ] && [ -n "$server" ] || { echo "idle CPU: not measured (processes not found)"; return 0; }
+  if [ -z "$panel" ] || [ -z "$server" ]; then
+    echo "idle CPU: not measured (processes not found)"
+    return 0
+  fi
   local t0 p0 s0 t1 p1 s1
   t0=$(date +%s%N) p0=$(cpu_ticks "$panel") s0=$(cpu_ticks "$server")
   sleep 10
