@@ -88,14 +88,31 @@ INT_PTR PanelDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       return TRUE;
     case WM_COMMAND: OnCommand(LOWORD(wParam), HIWORD(wParam)); return TRUE;
     case WM_CLOSE: EndDialog(hwnd_, IDCANCEL); return TRUE;
-    case WM_DESTROY:
-      // Every way of closing ends here: stop the link, save the settings, once.
-      if (panel_ && !destroyed_) {
-        destroyed_ = true;
-        panel_->OnDestroy();
+    case WM_QUERYENDSESSION:
+      SetWindowLongPtrW(hwnd_, DWLP_MSGRESULT, TRUE);  // nothing to ask the operator first
+      return TRUE;
+    case WM_ENDSESSION:
+      // Signing out or shutting down ends the process without WM_DESTROY: stop the
+      // link and save the settings now, then close as the session asks.
+      if (wParam) {
+        Shutdown();
+        EndDialog(hwnd_, IDCANCEL);
       }
+      SetWindowLongPtrW(hwnd_, DWLP_MSGRESULT, 0);
+      return TRUE;
+    case WM_DESTROY:
+      // Every other way of closing ends here.
+      Shutdown();
       return FALSE;
     default: return FALSE;
+  }
+}
+
+void PanelDialog::Shutdown() {
+  // Stop the link, save the settings: once, whichever way the panel ends.
+  if (panel_ && !destroyed_) {
+    destroyed_ = true;
+    panel_->OnDestroy();
   }
 }
 

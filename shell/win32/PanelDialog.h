@@ -43,6 +43,7 @@ class PanelDialog final : public WindowOps {
                                     DWORD_PTR self);
   INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
   void OnInitDialog();
+  void Shutdown();
   void OnCommand(int id, int code);
   bool OnPaint();
   void AddAboutItem();

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The Windows panel under Wine on a virtual display, driven with the mouse and keyboard
-# as an operator would (xdotool), and read back from outside (gui_probe.exe). Three
+# as an operator would (xdotool), and read back from outside (gui_probe.exe). Four
 # sessions: the simulated controller at each precision with a stopped move (its idle
-# CPU, with the Wine server's, reported as a figure); the stand-in FTD2XX.DLL with auto-connect, the About box and a settings file that is a
-# link; a PC without the driver, closed with the close box. Usage: gui_test.sh BUILD_DIR
+# CPU, with the Wine server's, reported as a figure); the stand-in FTD2XX.DLL with
+# auto-connect, the About box and a settings file that is a link; a PC without the
+# driver, closed with the close box; a session that ends (signing out) with the panel
+# connected. Usage: gui_test.sh BUILD_DIR
 set -euo pipefail
 build=$(cd "$1" && pwd)
 run="$(cd "$(dirname "$0")/../.." && pwd)/tools/wine-run.sh"
@@ -182,5 +184,24 @@ click 1013
 wait_for 10 "Connect fails" has_text 1010 "VRX-330 Controller Not Connected."
 eval "$(xdotool search --name "Kavro VRX-330 Control v1.0" getwindowgeometry --shell)"
 xdotool mousemove $((X + WIDTH - 12)) $((Y + 11)) click 1  # the close box
+closed
+echo "4. the session ends (signing out) with the panel connected"
+mkdir "$work/signout"
+cp "$build/irisdesk.exe" "$work/signout/"
+start "$work/signout" --simulate --trace "Z:${work//\//\\}\\signout\\trace.txt"
+click 1013
+wait_for 20 "connected" has_text 1010 "VRX-330 Controller Connected."
+ready
+click 1004
+click 1014
+[ "$(probe --end-session)" = "query 1" ] || fail "the panel lets the session end"
+# Windows may end the process at any moment from here on: all is saved already.
+wait_for 10 "the settings are saved as the session ends" test -f "$work/signout/vrx330.ini"
+ini=$(tr -d '\r' <"$work/signout/vrx330.ini")
+for line in "Diaphragm Precision=100" "Auto Connect=1"; do
+  grep -qx "$line" <<<"$ini" || fail "vrx330.ini holds '$line': $ini"
+done
+last=$(tr -d '\r' <"$work/signout/trace.txt" | grep -v ' trace ends$' | tail -1)
+[[ "$last" == *" ms  close" ]] || fail "the link ends with the device closed; the trace's last event: $last"
 closed
 echo "GUI test passed"
