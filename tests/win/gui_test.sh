@@ -96,6 +96,10 @@ idle_cpu() {  # reports the panel's and its Wine server's share of a core over 1
     echo "idle CPU: not measured (processes not found)"
     return 0
   fi
+  # The pointer off the window: resting on a button, it has Wine poll for its leaving
+  # (a timer of its own, many times a second), which Windows does not.
+  xdotool mousemove 0 0
+  sleep 0.5
   local t0 p0 s0 t1 p1 s1
   t0=$(date +%s%N) p0=$(cpu_ticks "$panel") s0=$(cpu_ticks "$server")
   sleep 10
