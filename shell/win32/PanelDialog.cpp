@@ -2,6 +2,7 @@
 
 #include "res/resource.h"
 #include "settings/WideText.h"
+#include "shell/win32/Logo.h"
 
 namespace irisdesk {
 namespace {
@@ -88,6 +89,7 @@ INT_PTR PanelDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       return TRUE;
     case WM_COMMAND: OnCommand(LOWORD(wParam), HIWORD(wParam)); return TRUE;
     case WM_CLOSE: EndDialog(hwnd_, IDCANCEL); return TRUE;
+    case WM_SYSCOLORCHANGE: FitLogo(); return FALSE;  // the logo lies on the dialog's colour
     case WM_QUERYENDSESSION:
       SetWindowLongPtrW(hwnd_, DWLP_MSGRESULT, TRUE);  // nothing to ask the operator first
       return TRUE;
@@ -103,6 +105,7 @@ INT_PTR PanelDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_DESTROY:
       // Every other way of closing ends here.
       Shutdown();
+      DropLogo();
       return FALSE;
     default: return FALSE;
   }
@@ -116,8 +119,28 @@ void PanelDialog::Shutdown() {
   }
 }
 
+void PanelDialog::FitLogo() {
+  const HWND item = Item(IDC_LOGO);
+  RECT place{};
+  if (!item || !GetClientRect(item, &place)) return;
+  if (const HBITMAP fitted = MakeLogoBitmap(instance_, place.right, place.bottom, GetSysColor(COLOR_3DFACE)))
+    SetLogo(fitted);
+}
+
+void PanelDialog::DropLogo() { SetLogo(nullptr); }
+
+void PanelDialog::SetLogo(HBITMAP bitmap) {
+  const auto shown = reinterpret_cast<HBITMAP>(
+      SendMessageW(Item(IDC_LOGO), STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bitmap)));
+  // The control may have shown a copy of ours; neither is deleted for us.
+  if (shown && shown != logo_) DeleteObject(shown);
+  if (logo_) DeleteObject(logo_);
+  logo_ = bitmap;
+}
+
 void PanelDialog::OnInitDialog() {
   Centre(hwnd_, nullptr);
+  FitLogo();
   AddAboutItem();
   SetWindowSubclass(Item(IDC_NEW_VALUE), EntryProc, kEntrySubclass, reinterpret_cast<DWORD_PTR>(this));
   // Called on the worker: only posts, never waits for this thread.

@@ -189,10 +189,26 @@ wait_for 10 "Connect fails" has_text 1010 "VRX-330 Controller Not Connected."
 eval "$(xdotool search --name "Kavro VRX-330 Control v1.0" getwindowgeometry --shell)"
 xdotool mousemove $((X + WIDTH - 12)) $((Y + 11)) click 1  # the close box
 closed
-echo "4. the session ends (signing out) with the panel connected"
+echo "4. a 144-dpi screen; the session ends (signing out) with the panel connected"
+# Read by each program as it starts.
+"$run" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1 ||
+  fail "the screen's DPI is set"
 mkdir "$work/signout"
 cp "$build/irisdesk.exe" "$work/signout/"
 start "$work/signout" --simulate --trace "Z:${work//\//\\}\\signout\\trace.txt"
+# The logo's place keeps its share of the dialog (55 of the size group's 74 dialog
+# units down), and the picture fills it: an unscaled one would be 90 px of 131.
+read -r l t r b < <(row 1015 | cut -d' ' -f3-6) || fail "the logo is there"
+read -r _ gt _ gb < <(probe | awk '/ Diaphragm Size, mm $/ { print $3, $4, $5, $6; exit }') ||
+  fail "the size group is there"
+share=$((100 * (b - t) / (gb - gt)))
+((share >= 70 && share <= 79)) || fail "the logo's place is ${share}% of the size group's height, not 74%"
+import -window root "$work/dpi.png"
+cp "$work/dpi.png" "$build/gui-test-144dpi.png"
+read -r dw dh < <(convert "$work/dpi.png" -crop "$((r - l))x$((b - t))+$l+$t" +repage -fuzz 5% -trim \
+  -format '%w %h\n' info:)
+echo "logo at 144 dpi: drawn ${dw}x${dh} px in its $((r - l))x$((b - t)) place ($build/gui-test-144dpi.png)"
+((100 * dh >= 80 * (b - t))) || fail "the logo fills its place: ${dw}x${dh} px drawn in $((r - l))x$((b - t))"
 click 1013
 wait_for 20 "connected" has_text 1010 "VRX-330 Controller Connected."
 ready
