@@ -9,6 +9,8 @@ namespace {
 
 // Posted by the worker: its recorded window changes are waiting.
 constexpr UINT kWorkerUpdates = WM_APP + 1;
+// Posted when the window's DPI changed: once the system has resized the controls.
+constexpr UINT kFitLogo = WM_APP + 2;
 constexpr UINT_PTR kEntrySubclass = 1;
 
 // The templates place both dialogs at 0, 0: show the panel centred on the work area
@@ -89,6 +91,11 @@ INT_PTR PanelDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       return TRUE;
     case WM_COMMAND: OnCommand(LOWORD(wParam), HIWORD(wParam)); return TRUE;
     case WM_CLOSE: EndDialog(hwnd_, IDCANCEL); return TRUE;
+    case kFitLogo: FitLogo(); return TRUE;
+    case WM_DPICHANGED:
+      // Moved to a monitor of another DPI: the system resizes the dialog and its controls.
+      PostMessageW(hwnd_, kFitLogo, 0, 0);
+      return FALSE;
     case WM_SYSCOLORCHANGE: FitLogo(); return FALSE;  // the logo lies on the dialog's colour
     case WM_QUERYENDSESSION:
       SetWindowLongPtrW(hwnd_, DWLP_MSGRESULT, TRUE);  // nothing to ask the operator first
