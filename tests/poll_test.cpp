@@ -300,6 +300,18 @@ TEST(ReplyWait, EndsOnceForAWholeReplyAndNeverBeforeItsTime) {
     bridge.WaitForReceive(handle, kReplyWindow);
     EXPECT_EQ(clock.Now() - then, kReplyWindow);
   }
+  // Stray bytes before the reply: past a frame's worth, each further byte is waited for.
+  bridge.controller().SetFaults({.strayBytes = true});
+  bridge.FT_Purge(handle, FT_PURGE_RX);
+  ASSERT_EQ(SendFrame(bridge, handle, EncodeCommand(kCodeStatus, 0)), FT_OK);
+  for (const size_t expected : {kFrameSize, kFrameSize + 1}) {
+    const TimePoint before = clock.Now();
+    bridge.WaitForReceive(handle, kReplyWindow);
+    uint32_t waiting = 0;
+    bridge.FT_GetQueueStatus(handle, &waiting);
+    EXPECT_EQ(waiting, expected);
+    EXPECT_GT(clock.Now(), before);
+  }
   bridge.FT_Close(handle);
 
   for (const Duration ahead : {Duration(300), Duration(900), Duration(1500), Duration(2700)}) {
