@@ -90,8 +90,9 @@ cp -L /etc/resolv.conf "$root/etc/resolv.conf"
 printf '#!/bin/sh\nexit 101\n' >"$root/usr/sbin/policy-rc.d" && chmod +x "$root/usr/sbin/policy-rc.d"
 git clone -q --no-hardlinks --no-checkout "$top" "$root/src"
 git -C "$root/src" checkout -q --detach "$commit"
-# The root a mount point of its own, as on a machine: the udev_rules test's `unshare -m`
-# makes / private in its namespace, which fails where / is a plain folder.
+# The root a mount point of its own, as on a machine: the udev_rules test's `unshare
+# --mount` makes / private in its namespace, which fails where / is a plain folder, and
+# the test would then only check the rules' text instead of running udev on them.
 mount --bind "$root" "$root"
 mounts+=("$root")
 for m in proc dev dev/pts sys; do
