@@ -120,7 +120,9 @@ while [ -z "$panel" ] && kill -0 "$run_pid" 2>/dev/null; do
     { read -r comm <"$c"; } 2>/dev/null || continue # gone meanwhile
     [ "$comm" = irisdesk ] || continue
     p=${c%/comm}
-    if tr '\0' '\n' <"$p/environ" 2>/dev/null | grep -qx "IRISDESK_FRESH_CHECK=$token"; then panel=${p#/proc/}; fi
+    # An irisdesk that ended meanwhile (help2man runs `irisdesk --help` in the build) is
+    # skipped without a word: the redirection's error would escape a 2>/dev/null after it.
+    if { tr '\0' '\n' <"$p/environ"; } 2>/dev/null | grep -qx "IRISDESK_FRESH_CHECK=$token"; then panel=${p#/proc/}; fi
   done
 done
 if [ -n "$panel" ]; then
