@@ -57,9 +57,10 @@ bench: build
 	./$(BUILD)/remote_bench
 	QT_QPA_PLATFORM=offscreen ./$(BUILD)/startup_bench
 
-# A Debian package of both programs: build/irisdesk_<version>_<arch>.deb
-package: build
-	cd $(BUILD) && cpack -G DEB
+# The Debian packages irisdesk and vrx330ctl (debian/), checked by lintian:
+# dist/irisdesk_<version>_<arch>.deb and dist/vrx330ctl_<version>_<arch>.deb
+package: deps
+	./tools/package-debian.sh $(JOBS)
 
 # Windows: cross-built with mingw-w64 into build-win/ (irisdesk.exe), tested under Wine.
 # Its own set-up script: `make test` never installs the Windows toolchain or Wine.
@@ -83,4 +84,4 @@ package-windows: windows
 	./tools/package-windows.sh $(BUILD_WIN)
 
 clean:
-	rm -rf $(BUILD) build-asan build-tsan build-fuzz $(BUILD_WIN)
+	rm -rf $(BUILD) build-asan build-tsan build-fuzz $(BUILD_WIN) dist

@@ -49,7 +49,16 @@ bool StopEvent::WaitFor(Duration timeout) const {
   return changed_.wait_for(lock, timeout, [this] { return set_; });
 }
 
-void SteadyClock::SleepUntil(TimePoint when) { std::this_thread::sleep_until(when); }
+void SteadyClock::SleepUntil(TimePoint when) {
+#ifdef _WIN32
+  // Windows sleeps whole milliseconds, and this runtime's sleep_until turns what is
+  // left under one into a busy loop: sleep whole ones, rounded up, instead.
+  for (TimePoint now = Now(); now < when; now = Now())
+    std::this_thread::sleep_for(std::chrono::ceil<std::chrono::milliseconds>(when - now));
+#else
+  std::this_thread::sleep_until(when);
+#endif
+}
 
 TimePoint ManualClock::Now() const { return TimePoint(TimePoint::duration(now_.load())); }
 

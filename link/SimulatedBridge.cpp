@@ -148,9 +148,11 @@ FT_STATUS SimulatedBridge::WaitForReceive(FT_HANDLE handle, std::chrono::microse
     std::lock_guard lock(mutex_);
     if (!ValidLocked(handle)) return FT_INVALID_HANDLE;
   }
+  // Until a whole frame is there rather than byte by byte: one sleep per reply, never
+  // a wake-up per byte 521 us apart.
   const TimePoint deadline = clock_.Now() + timeout;
-  const auto next = controller_.NextArrival();
-  clock_.SleepUntil(next ? std::min(*next, deadline) : deadline);
+  const auto whole = controller_.WhenWaiting(kFrameSize);
+  clock_.SleepUntil(whole ? std::min(*whole, deadline) : deadline);
   return FT_OK;
 }
 

@@ -149,9 +149,12 @@ void SimulatedController::DropArrived(TimePoint now) {
   while (!toPanel_.empty() && toPanel_.front().arrives <= now) toPanel_.pop_front();
 }
 
-std::optional<TimePoint> SimulatedController::NextArrival() {
+std::optional<TimePoint> SimulatedController::WhenWaiting(size_t count) {
   std::lock_guard lock(mutex_);
   const TimePoint now = clock_.Now();
+  if (toPanel_.empty() || toPanel_.back().arrives <= now) return std::nullopt;
+  const TimePoint counted = toPanel_[std::min(std::max<size_t>(count, 1), toPanel_.size()) - 1].arrives;
+  if (counted > now) return counted;
   for (const InFlight& b : toPanel_)
     if (b.arrives > now) return b.arrives;
   return std::nullopt;

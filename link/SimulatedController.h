@@ -52,8 +52,10 @@ class SimulatedController {
   size_t Read(std::span<uint8_t> out);
   // Drops the bytes that have arrived; bytes still on the line arrive later.
   void PurgeReceived();
-  // When the next byte will arrive, if any is on its way.
-  std::optional<TimePoint> NextArrival();
+  // When `count` bytes will be waiting to be read (those already waiting included):
+  // the last byte on its way if fewer are coming, the next one if that many are
+  // already there; none when no byte is on its way.
+  std::optional<TimePoint> WhenWaiting(size_t count);
 
   void SetFaults(const SimulatorFaults& faults);
   SimulatorFaults Faults();

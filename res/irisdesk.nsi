@@ -1,8 +1,8 @@
-; The Windows installer: irisdesk.exe, vrx330ctl.exe and the README into Program Files,
-; a Start menu entry and an uninstaller. `/S` installs and uninstalls silently. Settings are not
-; kept here: a program in Program Files keeps them per user, in
+; The Windows installer: irisdesk.exe, vrx330ctl.exe, the Windows README and the licence
+; into Program Files, a Start menu entry and an uninstaller. `/S` installs and uninstalls
+; silently. Settings are not kept here: a program in Program Files keeps them per user, in
 ; %APPDATA%\IrisDesk\vrx330.ini, which the uninstaller leaves in place.
-; makensis -DEXE=... -DCTL=... -DREADME=... -DOUTFILE=... irisdesk.nsi
+; makensis -DEXE=... -DCTL=... -DREADME=... -DLICENSE=... -DOUTFILE=... irisdesk.nsi
 Unicode true
 Target amd64-unicode
 SetCompressor /SOLID lzma
@@ -31,7 +31,10 @@ Section
   SetOutPath "$INSTDIR"
   File "/oname=irisdesk.exe" "${EXE}"
   File "/oname=vrx330ctl.exe" "${CTL}"
-  File "/oname=README.txt" "${README}"
+  File "/oname=README-Windows.txt" "${README}"
+  File "/oname=LICENSE.txt" "${LICENSE}"
+  ; The Linux README that earlier installers put here.
+  Delete "$INSTDIR\README.txt"
   WriteUninstaller "$INSTDIR\uninstall.exe"
   CreateShortcut "$SMPROGRAMS\IrisDesk.lnk" "$INSTDIR\irisdesk.exe"
   WriteRegStr HKLM "${KEY}" "DisplayName" "IrisDesk (Kavro VRX-330 Control)"
@@ -50,7 +53,8 @@ Section "Uninstall"
   Delete "$SMPROGRAMS\IrisDesk.lnk"
   Delete "$INSTDIR\irisdesk.exe"
   Delete "$INSTDIR\vrx330ctl.exe"
-  Delete "$INSTDIR\README.txt"
+  Delete "$INSTDIR\README-Windows.txt"
+  Delete "$INSTDIR\LICENSE.txt"
   ; A settings file someone placed beside the program is theirs: only an empty folder goes.
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"

@@ -7,6 +7,7 @@
 #define IDR_MAINFRAME 128
 #define IDB_LOGO 130
 #define IDM_ABOUTBOX 0x0010  // below the system's own commands, low four bits clear
+#define IDC_LOGO 1015         // the Windows window's own control: the panel never names it
 
 // Control ids for the script only: C++ takes them from panel/WindowOps.h.
 #ifdef RC_INVOKED

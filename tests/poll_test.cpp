@@ -4,6 +4,8 @@
 
 #include <tuple>
 
+#include "link/Exchange.h"
+#include "link/SimulatedBridge.h"
 #include "panel/IrisDeskDlg.h"
 #include "support/PanelHarness.h"
 #include "support/ScriptedBridge.h"
@@ -271,6 +273,52 @@ TEST_F(PollTest, ThePickedControllerStaysPickedWhenTheListIsOpened) {
   bridge.devices.clear();
   EXPECT_EQ(p->EnumerateControllers(), 0u);
   EXPECT_EQ(h.window.Text(IDC_STATUS_LINE), "VRX-330 Controller Not Found.");
+}
+
+// The reply wait sleeps: one wait for a whole reply rather than one per byte, and the
+// real clock never wakes before its time (a wake-up that came early would be asked
+// again at once, round and round, through every reply).
+TEST(ReplyWait, EndsOnceForAWholeReplyAndNeverBeforeItsTime) {
+  ManualClock clock;
+  SimulatedBridge bridge(clock);
+  FT_HANDLE handle = nullptr;
+  ASSERT_EQ(bridge.FT_OpenEx(kSimulatorDescription, FT_OPEN_BY_DESCRIPTION, &handle), FT_OK);
+  const Duration frameTime = SimulatedController::kByteTime * static_cast<int>(kFrameSize);
+  for (const bool shortReply : {false, true}) {
+    bridge.controller().SetFaults({.shortReply = shortReply});
+    ASSERT_EQ(SendFrame(bridge, handle, EncodeCommand(kCodeStatus, 0)), FT_OK);
+    const TimePoint sent = clock.Now();
+    ASSERT_EQ(bridge.WaitForReceive(handle, kReplyWindow), FT_OK);
+    uint32_t waiting = 0;
+    bridge.FT_GetQueueStatus(handle, &waiting);
+    const uint32_t length = shortReply ? 10 : kFrameSize;
+    EXPECT_EQ(waiting, length);
+    EXPECT_EQ(clock.Now() - sent, frameTime + SimulatedController::kTurnaround +
+                                      SimulatedController::kByteTime * static_cast<int>(length));
+    // Nothing more on its way: the whole time asked for.
+    const TimePoint then = clock.Now();
+    bridge.WaitForReceive(handle, kReplyWindow);
+    EXPECT_EQ(clock.Now() - then, kReplyWindow);
+  }
+  // Stray bytes before the reply: past a frame's worth, each further byte is waited for.
+  bridge.controller().SetFaults({.strayBytes = true});
+  bridge.FT_Purge(handle, FT_PURGE_RX);
+  ASSERT_EQ(SendFrame(bridge, handle, EncodeCommand(kCodeStatus, 0)), FT_OK);
+  for (const size_t expected : {kFrameSize, kFrameSize + 1}) {
+    const TimePoint before = clock.Now();
+    bridge.WaitForReceive(handle, kReplyWindow);
+    uint32_t waiting = 0;
+    bridge.FT_GetQueueStatus(handle, &waiting);
+    EXPECT_EQ(waiting, expected);
+    EXPECT_GT(clock.Now(), before);
+  }
+  bridge.FT_Close(handle);
+
+  for (const Duration ahead : {Duration(300), Duration(900), Duration(1500), Duration(2700)}) {
+    const TimePoint when = RealClock().Now() + ahead;
+    RealClock().SleepUntil(when);
+    EXPECT_GE(RealClock().Now(), when) << ahead.count() << " us ahead";
+  }
 }
 
 // The real worker thread on a held clock: nothing happens by time unless the test

@@ -90,6 +90,11 @@ cp -L /etc/resolv.conf "$root/etc/resolv.conf"
 printf '#!/bin/sh\nexit 101\n' >"$root/usr/sbin/policy-rc.d" && chmod +x "$root/usr/sbin/policy-rc.d"
 git clone -q --no-hardlinks --no-checkout "$top" "$root/src"
 git -C "$root/src" checkout -q --detach "$commit"
+# The root a mount point of its own, as on a machine: the udev_rules test's `unshare
+# --mount` makes / private in its namespace, which fails where / is a plain folder, and
+# the test would then only check the rules' text instead of running udev on them.
+mount --bind "$root" "$root"
+mounts+=("$root")
 for m in proc dev dev/pts sys; do
   mount --bind "/$m" "$root/$m"
   mounts+=("$root/$m")
@@ -115,7 +120,9 @@ while [ -z "$panel" ] && kill -0 "$run_pid" 2>/dev/null; do
     { read -r comm <"$c"; } 2>/dev/null || continue # gone meanwhile
     [ "$comm" = irisdesk ] || continue
     p=${c%/comm}
-    if tr '\0' '\n' <"$p/environ" 2>/dev/null | grep -qx "IRISDESK_FRESH_CHECK=$token"; then panel=${p#/proc/}; fi
+    # An irisdesk that ended meanwhile (help2man runs `irisdesk --help` in the build) is
+    # skipped without a word: the redirection's error would escape a 2>/dev/null after it.
+    if { tr '\0' '\n' <"$p/environ"; } 2>/dev/null | grep -qx "IRISDESK_FRESH_CHECK=$token"; then panel=${p#/proc/}; fi
   done
 done
 if [ -n "$panel" ]; then

@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
-# Renders the application icon (16, 32, 48 px) and the 76 x 90 logo bitmap from the
-# SVG drawings in res/. The outputs are committed; run this after changing a drawing.
+# Renders the application icon (16 to 256 px: the window's and the desktop's icon
+# theme sizes; the Windows icon's 16, 32, 48), the 76 x 90 logo bitmap and the Windows
+# panel's larger logo from the SVG drawings in res/. The outputs are committed; run this
+# after changing a drawing.
 set -euo pipefail
 cd "$(dirname "$0")/../res"
-for size in 16 32 48 64; do
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+for size in 16 22 24 32 48 64 128 256; do
   rsvg-convert -w "$size" -h "$size" iris.svg -o "irisdesk-$size.png"
 done
 # The logo: 24 bits per pixel, uncompressed, rows bottom-up, 2834 pixels per metre.
@@ -12,11 +16,36 @@ convert /tmp/irisdesk-logo.png -background '#f0f0f0' -alpha remove -type TrueCol
   -units PixelsPerCentimeter -density 28.34 BMP3:logo.bmp
 rm -f /tmp/irisdesk-logo.png
 
+# The Windows panel's logo, scaled down at run time to the place the dialog gives it at
+# the screen's DPI: three times the size above (enough for 300 %), 32 bits per pixel
+# with premultiplied alpha and no background of its own, so that it lies on whatever
+# colour the dialog has. Rows bottom-up, as for the 24-bit one.
+sed '/<rect /d' logo.svg >"$work/logo.svg"
+cp iris.svg "$work/"
+rsvg-convert -w 228 -h 270 "$work/logo.svg" -o "$work/logo-3x.png"
+convert "$work/logo-3x.png" -depth 8 "rgba:$work/logo-3x.rgba"
+python3 - 228 270 "$work/logo-3x.rgba" logo-3x.bmp <<'PY'
+import struct, sys
+width, height = int(sys.argv[1]), int(sys.argv[2])
+rgba = open(sys.argv[3], 'rb').read()
+assert len(rgba) == width * height * 4
+rows = []
+for y in range(height):
+    row = bytearray()
+    for x in range(width):
+        r, g, b, a = rgba[(y * width + x) * 4:(y * width + x) * 4 + 4]
+        row += bytes([(b * a + 127) // 255, (g * a + 127) // 255, (r * a + 127) // 255, a])
+    rows.append(bytes(row))
+pixels = b''.join(reversed(rows))
+info = struct.pack('<IiiHHIIiiII', 40, width, height, 1, 32, 0, len(pixels), 2834, 2834, 0, 0)
+with open(sys.argv[4], 'wb') as f:
+    f.write(b'BM' + struct.pack('<IHHI', 14 + len(info) + len(pixels), 0, 0, 14 + len(info)))
+    f.write(info + pixels)
+PY
+
 # The Windows icon: 48, 32 and 16 px, each at 4, 8 and 24 bits per pixel with a
 # transparency mask. Colour images come from ImageMagick; a few lines of Python put
 # them together in the .ico layout (colour bitmap at double height, then the mask).
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 images=()
 for size in 48 32 16; do
   rsvg-convert -w "$size" -h "$size" iris.svg -o "$work/$size.png"

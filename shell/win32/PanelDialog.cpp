@@ -2,12 +2,15 @@
 
 #include "res/resource.h"
 #include "settings/WideText.h"
+#include "shell/win32/Logo.h"
 
 namespace irisdesk {
 namespace {
 
 // Posted by the worker: its recorded window changes are waiting.
 constexpr UINT kWorkerUpdates = WM_APP + 1;
+// Posted when the window's DPI changed: once the system has resized the controls.
+constexpr UINT kFitLogo = WM_APP + 2;
 constexpr UINT_PTR kEntrySubclass = 1;
 
 // The templates place both dialogs at 0, 0: show the panel centred on the work area
@@ -92,19 +95,63 @@ INT_PTR PanelDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       return TRUE;
     case WM_COMMAND: OnCommand(LOWORD(wParam), HIWORD(wParam)); return TRUE;
     case WM_CLOSE: EndDialog(hwnd_, IDCANCEL); return TRUE;
-    case WM_DESTROY:
-      // Every way of closing ends here: stop the link, save the settings, once.
-      if (panel_ && !destroyed_) {
-        destroyed_ = true;
-        panel_->OnDestroy();
+    case kFitLogo: FitLogo(); return TRUE;
+    case WM_DPICHANGED:
+      // Moved to a monitor of another DPI: the system resizes the dialog and its controls.
+      PostMessageW(hwnd_, kFitLogo, 0, 0);
+      return FALSE;
+    case WM_SYSCOLORCHANGE: FitLogo(); return FALSE;  // the logo lies on the dialog's colour
+    case WM_QUERYENDSESSION:
+      SetWindowLongPtrW(hwnd_, DWLP_MSGRESULT, TRUE);  // nothing to ask the operator first
+      return TRUE;
+    case WM_ENDSESSION:
+      // Signing out or shutting down ends the process without WM_DESTROY: stop the
+      // link and save the settings now, then close as the session asks.
+      if (wParam) {
+        Shutdown();
+        EndDialog(hwnd_, IDCANCEL);
       }
+      SetWindowLongPtrW(hwnd_, DWLP_MSGRESULT, 0);
+      return TRUE;
+    case WM_DESTROY:
+      // Every other way of closing ends here.
+      Shutdown();
+      DropLogo();
       return FALSE;
     default: return FALSE;
   }
 }
 
+void PanelDialog::Shutdown() {
+  // Stop the link, save the settings: once, whichever way the panel ends.
+  if (panel_ && !destroyed_) {
+    destroyed_ = true;
+    panel_->OnDestroy();
+  }
+}
+
+void PanelDialog::FitLogo() {
+  const HWND item = Item(IDC_LOGO);
+  RECT place{};
+  if (!item || !GetClientRect(item, &place)) return;
+  if (const HBITMAP fitted = MakeLogoBitmap(instance_, place.right, place.bottom, GetSysColor(COLOR_3DFACE)))
+    SetLogo(fitted);
+}
+
+void PanelDialog::DropLogo() { SetLogo(nullptr); }
+
+void PanelDialog::SetLogo(HBITMAP bitmap) {
+  const auto shown = reinterpret_cast<HBITMAP>(
+      SendMessageW(Item(IDC_LOGO), STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bitmap)));
+  // The control may have shown a copy of ours; neither is deleted for us.
+  if (shown && shown != logo_) DeleteObject(shown);
+  if (logo_) DeleteObject(logo_);
+  logo_ = bitmap;
+}
+
 void PanelDialog::OnInitDialog() {
   Centre(hwnd_, nullptr);
+  FitLogo();
   AddAboutItem();
   SetWindowSubclass(Item(IDC_NEW_VALUE), EntryProc, kEntrySubclass, reinterpret_cast<DWORD_PTR>(this));
   // Called on the worker: only posts, never waits for this thread.

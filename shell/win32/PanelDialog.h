@@ -48,6 +48,10 @@ class PanelDialog final : public WindowOps {
                                     DWORD_PTR self);
   INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
   void OnInitDialog();
+  void Shutdown();
+  void FitLogo();
+  void DropLogo();
+  void SetLogo(HBITMAP bitmap);
   void OnCommand(int id, int code);
   bool OnPaint();
   void AddAboutItem();
@@ -59,6 +63,7 @@ class PanelDialog final : public WindowOps {
   HWND hwnd_ = nullptr;
   HICON appIcon_ = nullptr;    // 32 x 32: the large icon, and the one drawn when minimised
   HICON smallIcon_ = nullptr;  // the system's small size, for the caption and taskbar
+  HBITMAP logo_ = nullptr;     // drawn for the logo's place at the window's DPI
   bool settingText_ = false;   // our own WM_SETTEXT: its EN_CHANGE is no operator edit
   bool destroyed_ = false;
   std::unique_ptr<CIrisDeskDlg> panel_;

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The Windows panel under Wine on a virtual display, driven with the mouse and keyboard
-# as an operator would (xdotool), and read back from outside (gui_probe.exe). Three
-# sessions: the simulated controller at each precision with a stopped move; the
-# stand-in FTD2XX.DLL with auto-connect, the About box and a settings file that is a
-# link; a PC without the driver, closed with the close box. Usage: gui_test.sh BUILD_DIR
+# as an operator would (xdotool), and read back from outside (gui_probe.exe). Four
+# sessions: the simulated controller at each precision with a stopped move (its idle
+# CPU, with the Wine server's, reported as a figure); the stand-in FTD2XX.DLL with
+# auto-connect, the About box and a settings file that is a link; a PC without the
+# driver, closed with the close box; a session that ends (signing out) with the panel
+# connected. Usage: gui_test.sh BUILD_DIR
 set -euo pipefail
 build=$(cd "$1" && pwd)
 run="$(cd "$(dirname "$0")/../.." && pwd)/tools/wine-run.sh"
@@ -79,6 +81,34 @@ ready() {  # the first reply enables the controls a moment before initialising b
   sleep 1
   wait_for 20 "initialised and ready" enabled 1007
 }
+cpu_ticks() {  # user + system time of a process and its threads, in clock ticks
+  local stat
+  stat=$(cat "/proc/$1/stat") || return 1
+  awk '{ print $12 + $13 }' <<<"${stat##*) }"  # past the name, which may hold spaces
+}
+idle_cpu() {  # reports the panel's and its Wine server's share of a core over 10 s
+  local panel="" server="" p
+  panel=$(pgrep -P "$app_pid" | head -1) || true
+  for p in $(pgrep wineserver || true); do
+    if grep -qxzF "WINEPREFIX=$WINEPREFIX" "/proc/$p/environ" 2>/dev/null; then server=$p; fi
+  done
+  if [ -z "$panel" ] || [ -z "$server" ]; then
+    echo "idle CPU: not measured (processes not found)"
+    return 0
+  fi
+  # The pointer off the window: resting on a button, it has Wine poll for its leaving
+  # (a timer of its own, many times a second), which Windows does not.
+  xdotool mousemove 0 0
+  sleep 0.5
+  local t0 p0 s0 t1 p1 s1
+  t0=$(date +%s%N) p0=$(cpu_ticks "$panel") s0=$(cpu_ticks "$server")
+  sleep 10
+  t1=$(date +%s%N) p1=$(cpu_ticks "$panel") s1=$(cpu_ticks "$server")
+  awk -v ms=$(((t1 - t0) / 1000000)) -v hz="$(getconf CLK_TCK)" -v p=$((p1 - p0)) -v s=$((s1 - s0)) 'BEGIN {
+    k = 100000 / (hz * ms)  # ticks to % of one core
+    printf "idle CPU over %.1f s, connected to the simulator: panel %.2f %%, wineserver %.2f %%, together %.2f %% of one core\n",
+      ms / 1000, p * k, s * k, (p + s) * k }'
+}
 set_and_reach() {  # precision radio id, typed size, shown size
   click "$1"
   type_size "$2"
@@ -97,6 +127,7 @@ click 1013
 wait_for 20 "connected" has_text 1010 "VRX-330 Controller Connected."
 has_text 1013 Disconnect || fail "Connect reads Disconnect"
 ready
+idle_cpu  # a figure to read, not a check
 set_and_reach 1002 3 3.00
 set_and_reach 1003 5.5 5.50
 set_and_reach 1004 7.25 7.25
@@ -157,5 +188,40 @@ click 1013
 wait_for 10 "Connect fails" has_text 1010 "VRX-330 Controller Not Connected."
 eval "$(xdotool search --name "Kavro VRX-330 Control v1.0" getwindowgeometry --shell)"
 xdotool mousemove $((X + WIDTH - 12)) $((Y + 11)) click 1  # the close box
+closed
+echo "4. a 144-dpi screen; the session ends (signing out) with the panel connected"
+# Read by each program as it starts.
+"$run" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1 ||
+  fail "the screen's DPI is set"
+mkdir "$work/signout"
+cp "$build/irisdesk.exe" "$work/signout/"
+start "$work/signout" --simulate --trace "Z:${work//\//\\}\\signout\\trace.txt"
+# The logo's place keeps its share of the dialog (55 of the size group's 74 dialog
+# units down), and the picture fills it: an unscaled one would be 90 px of 131.
+read -r l t r b < <(row 1015 | cut -d' ' -f3-6) || fail "the logo is there"
+read -r _ gt _ gb < <(probe | awk '/ Diaphragm Size, mm $/ { print $3, $4, $5, $6; exit }') ||
+  fail "the size group is there"
+share=$((100 * (b - t) / (gb - gt)))
+((share >= 70 && share <= 79)) || fail "the logo's place is ${share}% of the size group's height, not 74%"
+import -window root "$work/dpi.png"
+cp "$work/dpi.png" "$build/gui-test-144dpi.png"
+read -r dw dh < <(convert "$work/dpi.png" -crop "$((r - l))x$((b - t))+$l+$t" +repage -fuzz 5% -trim \
+  -format '%w %h\n' info:)
+echo "logo at 144 dpi: drawn ${dw}x${dh} px in its $((r - l))x$((b - t)) place ($build/gui-test-144dpi.png)"
+((100 * dh >= 80 * (b - t))) || fail "the logo fills its place: ${dw}x${dh} px drawn in $((r - l))x$((b - t))"
+click 1013
+wait_for 20 "connected" has_text 1010 "VRX-330 Controller Connected."
+ready
+click 1004
+click 1014
+[ "$(probe --end-session)" = "query 1" ] || fail "the panel lets the session end"
+# Windows may end the process at any moment from here on: all is saved already.
+wait_for 10 "the settings are saved as the session ends" test -f "$work/signout/vrx330.ini"
+ini=$(tr -d '\r' <"$work/signout/vrx330.ini")
+for line in "Diaphragm Precision=100" "Auto Connect=1"; do
+  grep -qx "$line" <<<"$ini" || fail "vrx330.ini holds '$line': $ini"
+done
+last=$(tr -d '\r' <"$work/signout/trace.txt" | grep -v ' trace ends$' | tail -1)
+[[ "$last" == *" ms  close" ]] || fail "the link ends with the device closed; the trace's last event: $last"
 closed
 echo "GUI test passed"
