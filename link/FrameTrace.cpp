@@ -51,13 +51,24 @@ std::string DescribeFrame(bool sent, const uint8_t* bytes, size_t size) {
 }
 
 TracingBridge::TracingBridge(std::unique_ptr<Bridge> inner, std::FILE* file, Clock& clock)
-    : inner_(std::move(inner)), file_(file), clock_(clock), start_(clock.Now()) {
+    : inner_(std::move(inner)),
+      file_(file, std::fclose),
+      clock_(clock),
+      start_(clock.Now()),
+      mutex_(std::make_shared<std::mutex>()) {
   Line("trace begins");
 }
 
+TracingBridge::TracingBridge(std::unique_ptr<Bridge> inner, const TracingBridge& sameTrace, std::string label)
+    : inner_(std::move(inner)),
+      file_(sameTrace.file_),
+      clock_(sameTrace.clock_),
+      start_(sameTrace.start_),
+      label_(std::move(label) + ": "),
+      mutex_(sameTrace.mutex_) {}
+
 TracingBridge::~TracingBridge() {
-  Line("trace ends");
-  std::fclose(file_);
+  if (file_.use_count() == 1) Line("trace ends");
 }
 
 std::FILE* TracingBridge::OpenFile(const std::string& path) {
@@ -69,10 +80,10 @@ std::FILE* TracingBridge::OpenFile(const std::string& path) {
 }
 
 void TracingBridge::Line(const std::string& text) {
-  std::lock_guard lock(mutex_);  // timed under the lock, so the lines stay in order
+  std::lock_guard lock(*mutex_);  // timed under the lock, so the lines stay in order
   const double ms = std::chrono::duration<double, std::milli>(clock_.Now() - start_).count();
-  std::fprintf(file_, "%10.3f ms  %s\n", ms, text.c_str());
-  std::fflush(file_);  // a crash or an unplug must not take the last lines with it
+  std::fprintf(file_.get(), "%10.3f ms  %s%s\n", ms, label_.c_str(), text.c_str());
+  std::fflush(file_.get());  // a crash or an unplug must not take the last lines with it
 }
 
 FT_STATUS TracingBridge::Checked(const char* call, FT_STATUS status) {

@@ -21,6 +21,9 @@ class TracingBridge final : public Bridge {
  public:
   // Writes to `file`, which it closes when it goes.
   TracingBridge(std::unique_ptr<Bridge> inner, std::FILE* file, Clock& clock = RealClock());
+  // A second bridge in the same trace, its lines marked with `label`: the file is
+  // closed when the last of them goes.
+  TracingBridge(std::unique_ptr<Bridge> inner, const TracingBridge& sameTrace, std::string label);
   ~TracingBridge() override;
   TracingBridge(const TracingBridge&) = delete;
   TracingBridge& operator=(const TracingBridge&) = delete;
@@ -48,10 +51,12 @@ class TracingBridge final : public Bridge {
   FT_STATUS Checked(const char* call, FT_STATUS status);
 
   std::unique_ptr<Bridge> inner_;
-  std::FILE* file_;
+  std::shared_ptr<std::FILE> file_;
   Clock& clock_;
   const TimePoint start_;
-  std::mutex mutex_;  // the window's thread and the worker both call
+  const std::string label_;
+  // The window's thread and the worker both call; bridges sharing a trace share it.
+  std::shared_ptr<std::mutex> mutex_;
 };
 
 }  // namespace irisdesk

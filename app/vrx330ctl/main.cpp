@@ -58,8 +58,11 @@ int main(int argc, char** argv) {
   Environment env{*bridge, RealClock(), interrupt.stop(), {}};
   if (!o.simulate) env.explainOpenFailure = OpenFailureExplainer(o);
   if (o.command == Command::Serve) return Serve(o, env, interrupt.stop());
-  // A controller this user's panel or serve holds is reached through it.
-  remote::ServedBridge served;
-  if (!o.simulate && !o.noShare) env.served = &served;
+  // A controller this user's panel or serve holds is reached through it, traced in
+  // the same file: the frames as this program gives them to the serving one.
+  std::unique_ptr<Bridge> served = std::make_unique<remote::ServedBridge>();
+  if (auto* tracing = dynamic_cast<TracingBridge*>(bridge.get()))
+    served = std::make_unique<TracingBridge>(std::move(served), *tracing, "served");
+  if (!o.simulate && !o.noShare) env.served = served.get();
   return RunCommand(o, env);
 }
