@@ -160,6 +160,13 @@ std::optional<TimePoint> SimulatedController::WhenWaiting(size_t count) {
   return std::nullopt;
 }
 
+void SimulatedController::PowerCycle() {
+  std::lock_guard lock(mutex_);
+  AdvanceTo(clock_.Now());
+  moving_ = initialising_ = initialised_ = false;
+  target_ = position_;
+}
+
 void SimulatedController::SetFaults(const SimulatorFaults& faults) {
   std::lock_guard lock(mutex_);
   faults_ = faults;

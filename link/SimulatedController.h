@@ -57,6 +57,8 @@ class SimulatedController {
   // already there; none when no byte is on its way.
   std::optional<TimePoint> WhenWaiting(size_t count);
 
+  // Off and on again: the motor stops where it is and the homing is forgotten.
+  void PowerCycle();
   void SetFaults(const SimulatorFaults& faults);
   SimulatorFaults Faults();
   // A bridge chip's latency timer: bytes reach the panel's side only at its next tick

@@ -88,10 +88,12 @@ void CIrisDeskDlg::Connect() {
     std::lock_guard lock(listedMutex_);
     linkedController_ = opened;
   }
+  moveAfterInit_ = false;
   {
     std::lock_guard lock(sharedMutex_);
     shared_.reply.reset();
     motionSeen_ = motionAsked_.load();
+    initSeen_ = initAsked_.load();
   }
   deviceHandle_ = handle;
   window_.SetItemText(IDC_CONNECT, kCaptionDisconnect);
@@ -233,6 +235,13 @@ void CIrisDeskDlg::NotifyLinkChange() {
   if (linkObserver_) linkObserver_(open ? LinkedController() : std::nullopt);
 }
 
+bool CIrisDeskDlg::Homing() const {
+  std::lock_guard lock(sharedMutex_);
+  if (initSeen_ < initAsked_.load()) return true;
+  const uint8_t flags = shared_.reply ? shared_.reply->flags : 0;
+  return (flags & StatusInitialising) || !(flags & StatusInitialised);
+}
+
 SharedLinkView CIrisDeskDlg::SharedView() const {
   SharedLinkView view;
   view.linkState = linkState_.load();
@@ -248,6 +257,7 @@ void CIrisDeskDlg::PollController() {
   // Every move or initialise queued by now goes out before this status request, so
   // its reply has seen them.
   const uint64_t asked = motionAsked_.load();
+  const uint64_t initsAsked = initAsked_.load();
   DrainCommandQueue();
   if (stopEvent_.IsSet()) return;  // the link is closing: no new exchange
   const FT_HANDLE handle = deviceHandle_.load();
@@ -267,24 +277,25 @@ void CIrisDeskDlg::PollController() {
       return;
     case ExchangeOutcome::Reply:
       deviceLost_ = false;
-      HandleReply(exchange.reply, asked);
+      HandleReply(exchange.reply, asked, initsAsked);
       return;
   }
 }
 
-void CIrisDeskDlg::HandleReply(const std::optional<StatusReply>& reply, uint64_t motionAsked) {
+void CIrisDeskDlg::HandleReply(const std::optional<StatusReply>& reply, uint64_t motionAsked, uint64_t initAsked) {
   SetLinkState(LinkConnected);
   missedReplies_ = 0;
   if (!reply) return;
   currentMm_ = StepsToMm(reply->position);
   Writer().SetItemText(IDC_CURRENT_VALUE, FormatFixed(currentMm_, 2));
-  ApplyStatusFlags(reply->flags);
+  ApplyStatusFlags(reply->flags, initAsked);
   std::lock_guard lock(sharedMutex_);
   shared_.reply = reply;
   motionSeen_ = motionAsked;
+  initSeen_ = initAsked;
 }
 
-void CIrisDeskDlg::ApplyStatusFlags(uint8_t flags) {
+void CIrisDeskDlg::ApplyStatusFlags(uint8_t flags, uint64_t initAsked) {
   const bool moving = flags & StatusMoving;
   const bool initialising = flags & StatusInitialising;
   const bool initialised = flags & StatusInitialised;
@@ -292,6 +303,11 @@ void CIrisDeskDlg::ApplyStatusFlags(uint8_t flags) {
     initPending_ = false;
     if (targetMm_.load() != 0.0) QueueMove();
   }
+  // A requested size waits until the controller has had every initialise sent and
+  // finished homing: a move it receives meanwhile is lost.
+  if (!initialising && initialised && initAsked == initAsked_.load() && moveAfterInit_.exchange(false) &&
+      targetMm_.load() != 0.0)
+    QueueMove();
   if (!initialised && !initialising) {
     QueueInit();
     initPending_ = true;

@@ -168,12 +168,16 @@ class CIrisDeskDlg {
   // Waits on the stop event; true when the worker has been told to stop.
   bool Pause(Duration duration);
   // A status reply came: `reply` is empty when it could not be read or decoded.
-  // `motionAsked`: the moves and initialises queued before the request went out.
-  void HandleReply(const std::optional<StatusReply>& reply, uint64_t motionAsked);
-  void ApplyStatusFlags(uint8_t flags);
+  // `motionAsked`, `initAsked`: the moves and initialises, and the initialises, queued
+  // before the request went out.
+  void HandleReply(const std::optional<StatusReply>& reply, uint64_t motionAsked, uint64_t initAsked);
+  void ApplyStatusFlags(uint8_t flags, uint64_t initAsked);
   // The size a request set, in 0.01 mm, shown by the slider and the entry (window's
   // thread).
   void FollowRequestedSize(uint32_t hundredths);
+  // Whether the controller is homing, is to home, or has not homed: a move it gets
+  // then is lost. Any thread.
+  bool Homing() const;
   // Tells the observer when the link it knows of is no longer the open one.
   void NotifyLinkChange();
 
@@ -218,9 +222,15 @@ class CIrisDeskDlg {
   std::atomic<uint64_t> motionAsked_{0};
   // A requested move was queued since the last drain began.
   std::atomic<bool> requestedMoveQueued_{false};
+  // Initialises queued on any link, counted as moves are, so a reply tells whether the
+  // controller has had every one it was sent.
+  std::atomic<uint64_t> initAsked_{0};
+  // A size requested while the controller homes (or is about to): sent once it has.
+  std::atomic<bool> moveAfterInit_{false};
   mutable std::mutex sharedMutex_;
   SharedLinkView shared_;  // under sharedMutex_: written by the worker and Connect
   uint64_t motionSeen_ = 0;  // under sharedMutex_
+  uint64_t initSeen_ = 0;    // under sharedMutex_
 
   // Worker only (successive workers are ordered by the join before each start).
   double currentMm_ = 0.0;

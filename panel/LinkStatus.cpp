@@ -73,11 +73,16 @@ bool CIrisDeskDlg::RequestSize(double mm) {
   const uint32_t hundredths = Round049(100.0 * std::clamp(mm, 0.0, kTravelMm));
   targetMm_ = hundredths / 100.0;
   deferred_.Post([this, hundredths] { FollowRequestedSize(hundredths); });
-  // Zero is reached by initialising, which homes the diaphragm there.
-  if (hundredths != 0)
-    Enqueue(QueuedCommand::Make(kCodeMove, MoveSteps(targetMm_.load())), true);
-  else
+  // Zero is reached by initialising, which homes the diaphragm there. A move waits for
+  // an initialise under way, or one the worker is about to send.
+  if (hundredths == 0) {
     QueueInit();
+  } else if (Homing()) {
+    ++motionAsked_;
+    moveAfterInit_ = true;
+  } else {
+    Enqueue(QueuedCommand::Make(kCodeMove, MoveSteps(targetMm_.load())), true);
+  }
   return true;
 }
 
@@ -96,6 +101,7 @@ bool CIrisDeskDlg::RequestStop() {
 void CIrisDeskDlg::Enqueue(const QueuedCommand& command, bool replacingMove) {
   if (!deviceHandle_.load()) return;
   if (command.Code() != kCodeStop) ++motionAsked_;
+  if (command.Code() == kCodeInit) ++initAsked_;
   if (replacingMove) {
     requestedMoveQueued_ = true;
     commandQueue_.PushFrontReplacingMove(command);

@@ -1,8 +1,9 @@
 // What the platforms' endpoints share: the name of a controller's local endpoint.
+#include <atomic>
 #include <string_view>
 
 #include "remote/Endpoint.h"
-#include "remote/SocketAddress.h"
+#include "remote/EndpointShared.h"
 
 #ifdef _WIN32
 #include <winsock2.h>
@@ -54,7 +55,9 @@ bool SplitAddress(const std::string& text, std::string& host, std::string& port)
     host = text.substr(0, colon);
     port = text.substr(colon + 1);
   }
-  return !host.empty() && !port.empty() && port.find_first_not_of("0123456789") == std::string::npos;
+  // A port past 65535 would be cut to 16 bits by the resolver, silently.
+  return !host.empty() && !port.empty() && port.size() <= 5 &&
+         port.find_first_not_of("0123456789") == std::string::npos && std::stoul(port) <= 65535;
 }
 
 std::string SocketAddressText(const sockaddr_storage& address) {
@@ -63,6 +66,22 @@ std::string SocketAddressText(const sockaddr_storage& address) {
                   NI_NUMERICHOST | NI_NUMERICSERV) != 0)
     return {};
   return address.ss_family == AF_INET6 ? "[" + std::string(host) + "]:" + port : std::string(host) + ":" + port;
+}
+
+namespace {
+std::atomic<size_t> clientsServed{0};
+}  // namespace
+
+std::optional<ClientSlot> ClientSlot::Take() {
+  size_t served = clientsServed.load();
+  do {
+    if (served >= kMaxClients) return std::nullopt;
+  } while (!clientsServed.compare_exchange_weak(served, served + 1));
+  return ClientSlot();
+}
+
+ClientSlot::~ClientSlot() {
+  if (held_) --clientsServed;
 }
 
 std::string LocalEndpointPath(const std::string& folder, const ControllerEntry& controller) {

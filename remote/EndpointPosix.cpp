@@ -20,7 +20,7 @@
 
 #include "remote/Connection.h"
 #include "remote/Endpoint.h"
-#include "remote/SocketAddress.h"
+#include "remote/EndpointShared.h"
 
 namespace irisdesk::remote {
 namespace {
@@ -153,8 +153,9 @@ class PosixEndpoint final : public Endpoint {
 
  private:
   struct Client {
-    Client(Fd socket, Instrument& instrument, const std::string& version)
-        : fd(std::move(socket)), connection(instrument, version) {}
+    Client(ClientSlot taken, Fd socket, Instrument& instrument, const std::string& version)
+        : slot(std::move(taken)), fd(std::move(socket)), connection(instrument, version) {}
+    ClientSlot slot;
     Fd fd;
     Connection connection;
     bool inputEnded = false;
@@ -238,8 +239,9 @@ class PosixEndpoint final : public Endpoint {
         const int on = 1;
         setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
       }
-      if (clients_.size() >= kMaxClients) continue;  // closed at once: the limit is documented
-      clients_.push_back(std::make_unique<Client>(std::move(fd), instrument_, version_));
+      auto slot = ClientSlot::Take();
+      if (!slot) continue;  // closed at once: the limit is documented
+      clients_.push_back(std::make_unique<Client>(std::move(*slot), std::move(fd), instrument_, version_));
     }
   }
 
@@ -255,9 +257,10 @@ class PosixEndpoint final : public Endpoint {
         c.closed = true;
     } else if (revents & (POLLERR | POLLNVAL)) {
       c.closed = true;
-    } else if (revents & POLLHUP) {
-      c.inputEnded = true;
     }
+    // Gone both ways: nobody is left to read an answer (a half-close is only an end of
+    // input), and a hang-up would wake every poll until the connection went.
+    if (revents & POLLHUP) c.closed = true;
     if (c.connection.Parked()) c.connection.Resume();
     Flush(c);
     // A client that sent its last line is answered, then let go.

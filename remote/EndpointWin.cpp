@@ -13,7 +13,7 @@
 
 #include "remote/Connection.h"
 #include "remote/Endpoint.h"
-#include "remote/SocketAddress.h"
+#include "remote/EndpointShared.h"
 #include "settings/WideText.h"
 
 namespace irisdesk::remote {
@@ -215,7 +215,9 @@ class WinEndpoint final : public Endpoint {
   // One connection: a pipe instance with one overlapped read and one overlapped write
   // at most, or a socket whose network events set `event`.
   struct Client {
-    Client(Instrument& instrument, const std::string& version) : connection(instrument, version) {}
+    Client(ClientSlot taken, Instrument& instrument, const std::string& version)
+        : slot(std::move(taken)), connection(instrument, version) {}
+    ClientSlot slot;
     Connection connection;
     Handle event = ManualResetEvent();  // the pipe's read and write share it
     bool inputEnded = false;
@@ -404,8 +406,9 @@ class WinEndpoint final : public Endpoint {
   }
 
   void Adopt(Handle pipe) {
-    if (clients_.size() >= kMaxClients) return;  // closed at once: the limit is documented
-    auto c = std::make_unique<Client>(instrument_, version_);
+    auto slot = ClientSlot::Take();
+    if (!slot) return;  // closed at once: the limit is documented
+    auto c = std::make_unique<Client>(std::move(*slot), instrument_, version_);
     if (!c->event) return;
     c->pipe = std::move(pipe);
     clients_.push_back(std::move(c));
@@ -417,8 +420,9 @@ class WinEndpoint final : public Endpoint {
     for (;;) {
       Socket socket(::accept(tcp_.get(), nullptr, nullptr));
       if (!socket) return;
-      if (clients_.size() >= kMaxClients) continue;  // closed at once: the limit is documented
-      auto c = std::make_unique<Client>(instrument_, version_);
+      auto slot = ClientSlot::Take();
+      if (!slot) continue;  // closed at once: the limit is documented
+      auto c = std::make_unique<Client>(std::move(*slot), instrument_, version_);
       // An accepted socket starts with the listener's events and event object.
       if (!c->event || WSAEventSelect(socket.get(), c->event.get(), FD_READ | FD_WRITE | FD_CLOSE) != 0) continue;
       const BOOL on = TRUE;

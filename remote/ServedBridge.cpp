@@ -9,8 +9,9 @@
 namespace irisdesk::remote {
 namespace {
 
-// A served answer comes from a cache in the serving process: a second is generous.
-constexpr std::chrono::milliseconds kAnswerTimeout{1000};
+// A served answer comes from a cache in the serving process, within a millisecond or
+// so: a serving process stopped (in a debugger, say) costs each listing this long.
+constexpr std::chrono::milliseconds kAnswerTimeout{300};
 
 struct Handle {
   std::unique_ptr<Client> client;
@@ -139,14 +140,16 @@ FT_STATUS ServedBridge::FT_Write(FT_HANDLE handle, const void* buffer, uint32_t 
   const std::string_view code(reinterpret_cast<const char*>(bytes) + 6, 3);
   const uint32_t parameter = ReadBigEndian32(bytes + 9);
   std::string line;
+  // A command's own error is the only one in the queue: those of earlier status
+  // requests (a link without feedback for a while) are cleared first.
   if (code == kCodeStatus) {
     line = "STATE?";
   } else if (code == kCodeMove) {
-    line = "SIZE " + FormatFixed(StepsToMm(parameter), 4) + ";SYST:ERR?";
+    line = "*CLS;SIZE " + FormatFixed(StepsToMm(parameter), 4) + ";SYST:ERR?";
   } else if (code == kCodeInit) {
-    line = "INIT;SYST:ERR?";
+    line = "*CLS;INIT;SYST:ERR?";
   } else if (code == kCodeStop) {
-    line = "STOP;SYST:ERR?";
+    line = "*CLS;STOP;SYST:ERR?";
   } else {
     return FT_OTHER_ERROR;
   }

@@ -58,6 +58,8 @@ with tempfile.TemporaryDirectory() as runtime, tempfile.TemporaryDirectory() as 
     moved = ctl(*no_ports, "-d", "VRX-330 Simulator", "set", "5", "--wait", env=env)
     check(moved.returncode == 0 and "size_mm=5.00" in moved.stdout, "set --wait: %r" % (moved.stdout + moved.stderr))
     check(instrument.query("SIZE?;SYST:ERR?") == '5.00;0,"No error"', "PyVISA sees the CLI's move")
+    wrapped = ctl("--simulate", "serve", "--listen", "127.0.0.1:70000", env=env)
+    check(wrapped.returncode == 2, "a port past 65535 is refused, not cut to 16 bits")
     direct = ctl(*no_ports, "--no-share", "status", env=env)
     check(direct.returncode == 3, "--no-share does not go through serve")
 

@@ -11,8 +11,10 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <functional>
 #include <thread>
 
+#include "app/vrx330ctl/Serve.h"
 #include "link/SimulatedBridge.h"
 #include "panel/LinkSharing.h"
 #include "remote/ServedBridge.h"
@@ -130,6 +132,8 @@ TEST(Sharing, ClientsAndTheOperatorDriveOneIrisThroughThePanel) {
   shared.harness.Type("5.00");
   panel.OnSetStop();
   EXPECT_EQ(Ask(remote, "*OPC?;SIZE?", 15s), "1;5.00");
+  // A size asked for while the controller homes is sent once it has homed.
+  EXPECT_EQ(Ask(remote, "INIT;SIZE 4.5;*OPC?;SIZE?", 15s), "1;4.50");
 
   // A program written for the bridge reaches the served controller through it.
   remote::ServedBridge served;
@@ -140,7 +144,15 @@ TEST(Sharing, ClientsAndTheOperatorDriveOneIrisThroughThePanel) {
   ASSERT_NE(handle, nullptr);
   const StatusExchange status = ExchangeStatus(served, handle, RealClock(), nullptr);
   ASSERT_TRUE(status.reply);
-  EXPECT_EQ(status.reply->position, MoveSteps(5.0));
+  EXPECT_EQ(status.reply->position, MoveSteps(4.5));
+  // A controller that went quiet for a while and is back takes commands again: the
+  // errors of the statuses asked meanwhile are not taken for the command's.
+  shared.bridge.controller().SetFaults({.silent = true});
+  EXPECT_TRUE(shared.harness.PumpUntil([&] { return panel.linkState() == LinkNoFeedback; }));
+  EXPECT_EQ(ExchangeStatus(served, handle, RealClock(), nullptr).outcome, ExchangeOutcome::Missed);
+  shared.bridge.controller().SetFaults({});
+  EXPECT_TRUE(shared.harness.PumpUntil([&] { return panel.linkState() == LinkConnected; }));
+  EXPECT_EQ(SendCommand(served, handle, kCodeStop, 0), FT_OK);
   served.FT_Close(handle);
 
   // Disconnect: the local endpoint goes with the link and its clients are let go; TCP
@@ -162,8 +174,8 @@ TEST(Sharing, ClientsAndTheOperatorDriveOneIrisThroughThePanel) {
 }
 
 TEST(Sharing, ClientsThatMisbehaveHoldUpNoOne) {
-  SharedPanel shared("");
-  EXPECT_EQ(shared.sharing->TcpAddress(), "");  // no TCP unless asked
+  SharedPanel shared("127.0.0.1:0");
+  const std::string tcp = shared.sharing->TcpAddress();
   const int good = shared.ConnectAndDial();
   ASSERT_GE(good, 0);
   const std::string local = shared.sharing->LocalPath();
@@ -180,9 +192,10 @@ TEST(Sharing, ClientsThatMisbehaveHoldUpNoOne) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "another user reached the endpoint";
   }
 
-  // 64 at once: the first 31 beside `good` are served, the rest closed at once.
+  // 64 at once, locally and on TCP: the first 31 beside `good` are served, the rest
+  // closed at once.
   std::vector<int> crowd;
-  for (int i = 0; i < 64; ++i) crowd.push_back(Dial(local));
+  for (int i = 0; i < 64; ++i) crowd.push_back(Dial(i % 2 ? tcp : local));
   int served = 0, refused = 0;
   for (int fd : crowd) {
     const std::string answer = Ask(fd, "LINK?");
@@ -214,9 +227,61 @@ TEST(Sharing, ClientsThatMisbehaveHoldUpNoOne) {
   ::close(leaver);
   flooding.join();
   EXPECT_EQ(Ask(flood, "\nSYST:ERR?;SYST:ERR?"), "-102,\"Syntax error\";0,\"No error\"");
+  // The one that left mid-wait no longer holds its place: beside the three still
+  // here, 29 more are served while the iris moves.
+  std::vector<int> more;
+  for (int i = 0; i < 29; ++i) more.push_back(Dial(local));
+  int answered = 0;
+  for (int fd : more) {
+    answered += Ask(fd, "MOV?") == "1";
+    ::close(fd);
+  }
+  EXPECT_EQ(answered, 29);
 
   EXPECT_EQ(Ask(good, "*OPC?;SIZE?;LINK?", 15s), "1;9.00;CONNECTED");
   for (int fd : {good, silent, flood}) ::close(fd);
+}
+
+// serve with nobody at the computer: a controller that was lost and comes back is
+// linked again and initialised, and not sent on to where a client wanted it before.
+TEST(Sharing, ServeLinksAControllerThatComesBackWithoutMovingIt) {
+  PrivateRuntime runtime;
+  SimulatedBridge bridge;
+  StopEvent stop;
+  ctl::Options options;
+  options.command = ctl::Command::Serve;
+  ctl::Environment env{bridge, RealClock(), stop, {}, std::tmpfile(), std::tmpfile()};
+  std::thread serve([&] { EXPECT_EQ(ctl::Serve(options, env, stop), ctl::ExitDone); });
+  const auto servedPath = [] {
+    const auto served = remote::ListServedControllers();
+    return served.empty() ? std::string() : served[0].endpoint;
+  };
+  const auto waitFor = [](const std::function<bool()>& done) {
+    for (int i = 0; i < 500 && !done(); ++i) std::this_thread::sleep_for(20ms);
+    return done();
+  };
+  ASSERT_TRUE(waitFor([&] { return !servedPath().empty(); }));
+  int client = Dial(servedPath());
+  ASSERT_TRUE(waitFor([&] { return Ask(client, "LINK?") == "CONNECTED"; }));
+  EXPECT_EQ(Ask(client, "SIZE 2;*OPC?;SIZE?", 15s), "1;2.00");
+  // Unplugged in the middle of a move, and back without its homing.
+  Ask(client, "SIZE 12", 100ms);
+  std::this_thread::sleep_for(300ms);
+  bridge.SetPlugged(false);
+  EXPECT_EQ(Ask(client, "", 5s), "<closed>");
+  ::close(client);
+  bridge.controller().PowerCycle();
+  const auto replugged = RealClock().Now();
+  bridge.SetPlugged(true);
+  ASSERT_TRUE(waitFor([&] { return !servedPath().empty(); }));
+  client = Dial(servedPath());
+  ASSERT_TRUE(waitFor([&] { return Ask(client, "LINK?") == "CONNECTED"; }));
+  EXPECT_EQ(Ask(client, "*OPC?;SIZE?", 15s), "1;0.00");
+  for (const auto& f : bridge.controller().ReceivedFrames())
+    EXPECT_FALSE(f.at > replugged && std::string_view(reinterpret_cast<const char*>(&f.frame[6]), 3) == kCodeMove);
+  ::close(client);
+  stop.Set();
+  serve.join();
 }
 
 }  // namespace

@@ -25,8 +25,12 @@ int Fail(Environment& env, int status, const std::string& message) {
 }
 
 // Selects `chosen` in the panel's list and connects, when it is present now. Never
-// another controller in its place.
-void ConnectTo(CIrisDeskDlg& panel, const ControllerEntry& chosen) {
+// another controller in its place, and never a move by itself: a controller that
+// comes back uninitialised is initialised, not sent to the size a client wanted
+// before it went (the clients were told it went).
+void ConnectTo(CIrisDeskDlg& panel, HeadlessWindow& window, const ControllerEntry& chosen) {
+  window.texts[IDC_NEW_VALUE] = "0";
+  panel.OnEntryChanged();
   panel.EnumerateControllers(chosen);
   const auto selected = panel.SelectedController();
   if (selected && FindController({*selected}, chosen)) panel.ToggleConnection();
@@ -54,7 +58,7 @@ int Serve(const Options& o, Environment& env, StopEvent& stop) {
   const auto sharing = LinkSharing::Start(panel, sharingOptions, &error);
   if (!sharing) return Fail(env, ExitUsage, error);
 
-  ConnectTo(panel, chosen);
+  ConnectTo(panel, window, chosen);
   if (!panel.linked()) return Fail(env, ExitNoController, "cannot open '" + chosen.description + "'");
   // Announced once the controller answered (or is known not to), so a script that
   // starts serve and then asks finds the link up.
@@ -74,7 +78,7 @@ int Serve(const Options& o, Environment& env, StopEvent& stop) {
 
   while (stop.WaitForStopOrWake(kRelinkInterval) != StopEvent::Wait::Stopped) {
     panel.ApplyWorkerUpdates();
-    if (!panel.linked()) ConnectTo(panel, chosen);
+    if (!panel.linked()) ConnectTo(panel, window, chosen);
   }
   panel.OnDestroy();
   return ExitDone;
