@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <thread>
 #include <utility>
@@ -358,6 +359,22 @@ bool IsPrivateFolder(const std::string& folder) {
          (info.st_mode & 077) == 0;
 }
 
+// Sockets left by processes that ended without removing them (killed, or their display
+// gone): a simulator's name is never taken over, so they would stay. One that nobody
+// answers on and that is more than a few seconds old (not one being set up) goes.
+void RemoveStaleSockets(const std::string& folder) {
+  std::error_code ignored;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ignored)) {
+    const std::string path = entry.path().string();
+    struct stat info;
+    if (entry.path().extension() != ".sock" || ::lstat(path.c_str(), &info) != 0 || !S_ISSOCK(info.st_mode) ||
+        ::time(nullptr) - info.st_mtime < 5)
+      continue;
+    int connectError = 0;
+    if (!ConnectUnix(path, &connectError) && connectError == ECONNREFUSED) ::unlink(path.c_str());
+  }
+}
+
 }  // namespace
 
 std::optional<std::string> LocalEndpointFolder(std::string* error) {
@@ -370,6 +387,7 @@ std::optional<std::string> LocalEndpointFolder(std::string* error) {
     if (error) *error = "'" + folder + "' is not a folder of this user's alone";
     return std::nullopt;
   }
+  RemoveStaleSockets(folder);
   return folder;
 }
 
