@@ -59,7 +59,12 @@ TEST(Soak, RandomOperatorAndLineFaults) {
         if (connecting) return;
         EXPECT_FALSE(p.workerRunning()) << "a worker outlived Disconnect";
         EXPECT_FALSE(bridge.IsOpen());
-        EXPECT_EQ(h.window.Text(IDC_STATUS_LINE), "VRX-330 Controller Not Connected.");
+        // A worker that found the device gone just before the click has said "Not
+        // Found." (nothing listed), which stays true.
+        const std::string status = h.window.Text(IDC_STATUS_LINE);
+        if (bridge.Plugged() || status != "VRX-330 Controller Not Found.") {
+          EXPECT_EQ(status, "VRX-330 Controller Not Connected.");
+        }
       },
       [&] { p.QueueInit(); },
       [&] {
