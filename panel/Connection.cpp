@@ -301,6 +301,7 @@ void CIrisDeskDlg::ApplyStatusFlags(uint8_t flags, uint64_t initAsked) {
   const bool initialised = flags & StatusInitialised;
   if (!initialising && initPending_) {
     initPending_ = false;
+    moveAfterInit_ = false;  // the same target: one move for both
     if (targetMm_.load() != 0.0) QueueMove();
   }
   // A requested size waits until the controller has had every initialise sent and

@@ -67,6 +67,17 @@ class Client {
     if (!Send(line)) return std::nullopt;
     return Receive(timeout);
   }
+
+ protected:
+  // The first whole line received (without its LF), taken out of what was received.
+  std::optional<std::string> TakeLine() {
+    const size_t end = received_.find('\n');
+    if (end == std::string::npos) return std::nullopt;
+    std::string line = received_.substr(0, end);
+    received_.erase(0, end + 1);
+    return line;
+  }
+  std::string received_;  // bytes read and not yet taken as lines
 };
 
 }  // namespace irisdesk::remote

@@ -307,11 +307,7 @@ class PosixClient final : public Client {
   std::optional<std::string> Receive(std::chrono::milliseconds timeout) override {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
-      if (const size_t end = buffer_.find('\n'); end != std::string::npos) {
-        std::string line = buffer_.substr(0, end);
-        buffer_.erase(0, end + 1);
-        return line;
-      }
+      if (auto line = TakeLine()) return line;
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       if (left.count() < 0) return std::nullopt;
       pollfd p{fd_.get(), POLLIN, 0};
@@ -322,13 +318,12 @@ class PosixClient final : public Client {
       const ssize_t n = ::recv(fd_.get(), chunk, sizeof chunk, 0);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) return std::nullopt;
-      buffer_.append(chunk, static_cast<size_t>(n));
+      received_.append(chunk, static_cast<size_t>(n));
     }
   }
 
  private:
   Fd fd_;
-  std::string buffer_;
 };
 
 }  // namespace

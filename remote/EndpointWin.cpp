@@ -578,11 +578,7 @@ class PipeClient final : public Client {
   std::optional<std::string> Receive(std::chrono::milliseconds timeout) override {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
-      if (const size_t end = buffer_.find('\n'); end != std::string::npos) {
-        std::string line = buffer_.substr(0, end);
-        buffer_.erase(0, end + 1);
-        return line;
-      }
+      if (auto line = TakeLine()) return line;
       if (closed_) return std::nullopt;
       if (!reading_) {
         read_ = {};
@@ -605,7 +601,7 @@ class PipeClient final : public Client {
         return std::nullopt;
       }
       reading_ = false;
-      buffer_.append(chunk_, bytes);
+      received_.append(chunk_, bytes);
     }
   }
 
@@ -615,7 +611,6 @@ class PipeClient final : public Client {
   bool reading_ = false;
   bool closed_ = false;
   char chunk_[4096];
-  std::string buffer_;
 };
 
 }  // namespace

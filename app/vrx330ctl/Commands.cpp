@@ -13,6 +13,12 @@
 #include "settings/NumberText.h"
 
 namespace irisdesk::ctl {
+
+int Fail(Environment& env, int status, const std::string& message) {
+  WriteText(env.err, "vrx330ctl: " + message + "\n");
+  return status;
+}
+
 namespace {
 
 // A single lost reply (line noise, a stray byte) should not fail a script: ask again.
@@ -91,10 +97,6 @@ class Session {
 
 void Print(Environment& env, const std::string& text) { WriteText(env.out, text); }
 
-int Fail(Environment& env, int status, const std::string& message) {
-  WriteText(env.err, "vrx330ctl: " + message + "\n");
-  return status;
-}
 
 Facts StatusFacts(const Session& s, const std::optional<StatusReply>& reply) {
   Facts facts = s.Device();

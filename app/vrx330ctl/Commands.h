@@ -40,6 +40,9 @@ struct Environment {
 // (a port also by another path to the same device node).
 std::vector<size_t> MatchControllers(const std::vector<ControllerEntry>& listed, const std::string& name);
 
+// Says "vrx330ctl: MESSAGE" on env.err; returns `status`.
+int Fail(Environment& env, int status, const std::string& message);
+
 // The controller -d names in `listed` (else the first) into `index`; else a failure's
 // exit status, said on env.err.
 int ChooseController(const Options& options, Environment& env, const std::vector<ControllerEntry>& listed,

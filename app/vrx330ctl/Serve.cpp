@@ -19,11 +19,6 @@ constexpr auto kRelinkInterval = std::chrono::seconds(1);
 // Longer than a controller that does not answer takes to be called so.
 constexpr auto kFirstAnswerWait = std::chrono::seconds(3);
 
-int Fail(Environment& env, int status, const std::string& message) {
-  WriteText(env.err, "vrx330ctl: " + message + "\n");
-  return status;
-}
-
 // Selects `chosen` in the panel's list and connects, when it is present now. Never
 // another controller in its place, and never a move by itself: a controller that
 // comes back uninitialised is initialised, not sent to the size a client wanted
