@@ -210,10 +210,7 @@ class PosixEndpoint final : public Endpoint {
       polled.push_back({tcp_.get(), POLLIN, 0});
       bool parked = false;
       for (const auto& c : clients_) {
-        short events = 0;
-        if (!c->inputEnded && c->connection.WantsInput()) events |= POLLIN;
-        if (!c->connection.Unsent().empty()) events |= POLLOUT;
-        polled.push_back({c->fd.get(), events, 0});
+        polled.push_back(PollFor(*c));
         parked = parked || c->connection.Parked();
       }
       if (::poll(polled.data(), polled.size(), parked ? kParkedPollMs : -1) < 0 && errno != EINTR) return;
@@ -240,10 +237,31 @@ class PosixEndpoint final : public Endpoint {
         const int on = 1;
         setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
       }
-      auto slot = ClientSlot::Take();
+      auto slot = TakeSlot();
       if (!slot) continue;  // closed at once: the limit is documented
       clients_.push_back(std::make_unique<Client>(std::move(*slot), std::move(fd), instrument_, version_));
     }
+  }
+
+  static pollfd PollFor(const Client& c) {
+    short events = 0;
+    if (!c.inputEnded && c.connection.WantsInput()) events |= POLLIN;
+    if (!c.connection.Unsent().empty()) events |= POLLOUT;
+    return {c.fd.get(), events, 0};
+  }
+
+  // When every slot is taken, clients that left since the last poll give theirs back
+  // first, so one who connects just after another hung up is not refused.
+  std::optional<ClientSlot> TakeSlot() {
+    if (auto slot = ClientSlot::Take()) return slot;
+    std::vector<pollfd> polled;
+    for (const auto& c : clients_) polled.push_back(PollFor(*c));
+    if (::poll(polled.data(), polled.size(), 0) > 0) {
+      for (size_t i = 0; i < polled.size(); ++i)
+        if (polled[i].revents) Service(*clients_[i], polled[i].revents);
+      std::erase_if(clients_, [](const auto& c) { return c->closed; });
+    }
+    return ClientSlot::Take();
   }
 
   void Service(Client& c, short revents) {

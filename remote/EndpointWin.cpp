@@ -337,16 +337,7 @@ class WinEndpoint final : public Endpoint {
     std::vector<HANDLE> handles;
     for (;;) {
       if (!pipeName_.empty() && !connecting_) OfferInstance();
-      bool parked = false;
-      for (auto& c : clients_) {
-        if (c->pipe)
-          ServicePipe(*c);
-        else
-          ServiceSocket(*c);
-        if (c->closed) Close(*c);
-        parked = parked || c->connection.Parked();
-      }
-      std::erase_if(clients_, [](const auto& c) { return c->closed; });
+      const bool parked = ServiceClients();
 
       handles.assign({stop_.get(), connectEvent_.get(), tcpEvent_.get()});
       for (const auto& c : clients_) handles.push_back(c->event.get());
@@ -367,6 +358,29 @@ class WinEndpoint final : public Endpoint {
       connecting_ = false;
     }
     pending_.Close();
+  }
+
+  // Whether some client waits for the link (its *OPC? is polled again shortly).
+  bool ServiceClients() {
+    bool parked = false;
+    for (auto& c : clients_) {
+      if (c->pipe)
+        ServicePipe(*c);
+      else
+        ServiceSocket(*c);
+      if (c->closed) Close(*c);
+      parked = parked || c->connection.Parked();
+    }
+    std::erase_if(clients_, [](const auto& c) { return c->closed; });
+    return parked;
+  }
+
+  // When every slot is taken, clients that left since the last pass give theirs back
+  // first, so one who connects just after another hung up is not refused.
+  std::optional<ClientSlot> TakeSlot() {
+    if (auto slot = ClientSlot::Take()) return slot;
+    ServiceClients();
+    return ClientSlot::Take();
   }
 
   // Keeps a pipe instance waiting for the next client; one that cannot be made now is
@@ -406,7 +420,7 @@ class WinEndpoint final : public Endpoint {
   }
 
   void Adopt(Handle pipe) {
-    auto slot = ClientSlot::Take();
+    auto slot = TakeSlot();
     if (!slot) return;  // closed at once: the limit is documented
     auto c = std::make_unique<Client>(std::move(*slot), instrument_, version_);
     if (!c->event) return;
@@ -420,7 +434,7 @@ class WinEndpoint final : public Endpoint {
     for (;;) {
       Socket socket(::accept(tcp_.get(), nullptr, nullptr));
       if (!socket) return;
-      auto slot = ClientSlot::Take();
+      auto slot = TakeSlot();
       if (!slot) continue;  // closed at once: the limit is documented
       auto c = std::make_unique<Client>(std::move(*slot), instrument_, version_);
       // An accepted socket starts with the listener's events and event object.
