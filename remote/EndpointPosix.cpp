@@ -256,11 +256,11 @@ class PosixEndpoint final : public Endpoint {
     if (auto slot = ClientSlot::Take()) return slot;
     std::vector<pollfd> polled;
     for (const auto& c : clients_) polled.push_back(PollFor(*c));
-    if (::poll(polled.data(), polled.size(), 0) > 0) {
+    if (::poll(polled.data(), polled.size(), 0) > 0)
       for (size_t i = 0; i < polled.size(); ++i)
         if (polled[i].revents) Service(*clients_[i], polled[i].revents);
-      std::erase_if(clients_, [](const auto& c) { return c->closed; });
-    }
+    // Those found gone in this round's service hold their slots until erased.
+    std::erase_if(clients_, [](const auto& c) { return c->closed; });
     return ClientSlot::Take();
   }
 
