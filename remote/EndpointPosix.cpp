@@ -12,9 +12,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <deque>
 #include <filesystem>
 #include <thread>
 #include <utility>
@@ -143,6 +145,7 @@ class PosixEndpoint final : public Endpoint {
     }
     wakeRead_ = Fd(pipeFds[0]);
     wakeWrite_ = Fd(pipeFds[1]);
+    spare_ = Fd(::open("/dev/null", O_RDONLY | O_CLOEXEC));
     if (!options.listen.empty() && !(tcp_ = ListenTcp(options.listen, tcpAddress_, error))) return false;
     if (!options.local.empty() && !ListenLocal(options.local, error)) return false;
     thread_ = std::thread([this] { Serve(); });
@@ -161,6 +164,11 @@ class PosixEndpoint final : public Endpoint {
     Connection connection;
     bool inputEnded = false;
     bool closed = false;
+  };
+  // Accepted while every place was taken: not read from until it has one.
+  struct Newcomer {
+    Fd fd;
+    std::chrono::steady_clock::time_point until;
   };
 
   bool ListenLocal(const std::string& path, std::string* error) {
@@ -213,13 +221,15 @@ class PosixEndpoint final : public Endpoint {
         polled.push_back(PollFor(*c));
         parked = parked || c->connection.Parked();
       }
-      if (::poll(polled.data(), polled.size(), parked ? kParkedPollMs : -1) < 0 && errno != EINTR) return;
+      const int timeout = parked ? kParkedPollMs : newcomers_.empty() ? -1 : kPlaceRetryMs;
+      if (::poll(polled.data(), polled.size(), timeout) < 0 && errno != EINTR) return;
       if (polled[0].revents) return;
       // The clients polled are the first ones; those accepted now are polled next time.
       const size_t polledClients = polled.size() - 3;
       for (size_t i = 0; i < polledClients; ++i) Service(*clients_[i], polled[3 + i].revents);
       if (polled[1].revents & POLLIN) Accept(local_.get(), true);
       if (polled[2].revents & POLLIN) Accept(tcp_.get(), false);
+      Admit();
       std::erase_if(clients_, [](const auto& c) { return c->closed; });
     }
   }
@@ -227,7 +237,18 @@ class PosixEndpoint final : public Endpoint {
   void Accept(int listener, bool local) {
     for (;;) {
       Fd fd(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
-      if (!fd) return;
+      if (!fd) {
+        // Out of descriptors the connection would stay pending and the listener
+        // readable: the spare one is given up to take it and close it.
+        // (The check for a free descriptor comes first: none may be pending.)
+        if ((errno == EMFILE || errno == ENFILE) && spare_) {
+          spare_.Close();
+          const bool pending = Fd(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC)).get() >= 0;
+          spare_ = Fd(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+          if (pending) continue;
+        }
+        return;
+      }
       if (local) {
         // The folder keeps others out; this keeps out anyone who got past it.
         ucred peer{};
@@ -237,9 +258,21 @@ class PosixEndpoint final : public Endpoint {
         const int on = 1;
         setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
       }
-      auto slot = TakeSlot();
-      if (!slot) continue;  // closed at once: the limit is documented
-      clients_.push_back(std::make_unique<Client>(std::move(*slot), std::move(fd), instrument_, version_));
+      if (newcomers_.size() < kMaxClients)
+        newcomers_.push_back({std::move(fd), std::chrono::steady_clock::now() + std::chrono::milliseconds(kPlaceWaitMs)});
+    }
+  }
+
+  // Newcomers take the places free, in the order they came; those that waited their
+  // time for one are closed (the limit is documented).
+  void Admit() {
+    const auto now = std::chrono::steady_clock::now();
+    while (!newcomers_.empty()) {
+      if (auto slot = TakeSlot())
+        clients_.push_back(std::make_unique<Client>(std::move(*slot), std::move(newcomers_.front().fd), instrument_, version_));
+      else if (newcomers_.front().until > now)
+        return;
+      newcomers_.pop_front();
     }
   }
 
@@ -265,9 +298,11 @@ class PosixEndpoint final : public Endpoint {
   }
 
   void Service(Client& c, short revents) {
+    bool received = false;
     if (revents & POLLIN) {
       char buffer[16384];
       const ssize_t n = ::recv(c.fd.get(), buffer, sizeof buffer, 0);
+      received = n > 0;
       if (n > 0)
         c.connection.Received({buffer, static_cast<size_t>(n)});
       else if (n == 0)
@@ -278,8 +313,9 @@ class PosixEndpoint final : public Endpoint {
       c.closed = true;
     }
     // Gone both ways: nobody is left to read an answer (a half-close is only an end of
-    // input), and a hang-up would wake every poll until the connection went.
-    if (revents & POLLHUP) c.closed = true;
+    // input), and a hang-up would wake every poll until the connection went. What it
+    // sent before it went is read first, as on TCP.
+    if ((revents & POLLHUP) && !received) c.closed = true;
     if (c.connection.Parked()) c.connection.Resume();
     Flush(c);
     // A client that sent its last line is answered, then let go.
@@ -306,6 +342,8 @@ class PosixEndpoint final : public Endpoint {
   ino_t localInode_ = 0;
   dev_t localDevice_ = 0;
   std::vector<std::unique_ptr<Client>> clients_;  // the endpoint's thread only
+  std::deque<Newcomer> newcomers_;                  // the same
+  Fd spare_;  // given up for a moment to refuse a connection when descriptors run out
   std::thread thread_;
 };
 

@@ -18,6 +18,12 @@ bool SplitAddress(const std::string& text, std::string& host, std::string& port)
 // A bound socket's address in that form, numeric.
 std::string SocketAddressText(const sockaddr_storage& address);
 
+// A connection that finds every place taken waits this long for one to be given back
+// (another endpoint of the process may be letting its client go that moment), looking
+// again every kPlaceRetryMs; then it is closed. At most kMaxClients wait.
+inline constexpr int kPlaceWaitMs = 50;
+inline constexpr int kPlaceRetryMs = 5;
+
 // One of the kMaxClients connections this process serves at once, over all its
 // endpoints, local and TCP; given back when it goes.
 class ClientSlot {

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <deque>
 #include <thread>
 #include <utility>
 
@@ -229,6 +230,12 @@ class WinEndpoint final : public Endpoint {
     std::string writeBuffer;  // what the write in flight sends: Unsent() may grow meanwhile
     Socket socket;
   };
+  // Connected while every place was taken: not read from until it has one.
+  struct Newcomer {
+    Handle pipe;
+    Socket socket;
+    ULONGLONG until = 0;
+  };
 
   bool ListenTcp(const std::string& listen, std::string* error) {
     WSADATA data;
@@ -337,11 +344,14 @@ class WinEndpoint final : public Endpoint {
     std::vector<HANDLE> handles;
     for (;;) {
       if (!pipeName_.empty() && !connecting_) OfferInstance();
+      Admit();
       const bool parked = ServiceClients();
 
       handles.assign({stop_.get(), connectEvent_.get(), tcpEvent_.get()});
       for (const auto& c : clients_) handles.push_back(c->event.get());
-      const DWORD timeout = parked ? kParkedPollMs : !pipeName_.empty() && !connecting_ ? kRetryInstanceMs : INFINITE;
+      DWORD timeout = !pipeName_.empty() && !connecting_ ? kRetryInstanceMs : INFINITE;
+      if (parked) timeout = std::min(timeout, kParkedPollMs);
+      if (!newcomers_.empty()) timeout = std::min(timeout, static_cast<DWORD>(kPlaceRetryMs));
       const DWORD woke = WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, timeout);
       if (woke == WAIT_OBJECT_0 || woke == WAIT_FAILED) break;
       if (connecting_ && HasOverlappedIoCompleted(&connectOverlapped_)) AcceptPipe();
@@ -351,6 +361,7 @@ class WinEndpoint final : public Endpoint {
     // instance waiting for a client, closes here.
     for (auto& c : clients_) Close(*c);
     clients_.clear();
+    newcomers_.clear();
     if (connecting_) {
       CancelIoEx(pending_.get(), &connectOverlapped_);
       DWORD ignored = 0;
@@ -420,12 +431,7 @@ class WinEndpoint final : public Endpoint {
   }
 
   void Adopt(Handle pipe) {
-    auto slot = TakeSlot();
-    if (!slot) return;  // closed at once: the limit is documented
-    auto c = std::make_unique<Client>(std::move(*slot), instrument_, version_);
-    if (!c->event) return;
-    c->pipe = std::move(pipe);
-    clients_.push_back(std::move(c));
+    if (newcomers_.size() < kMaxClients) newcomers_.push_back({std::move(pipe), Socket(), PlaceWaitEnds()});
   }
 
   void AcceptTcp() {
@@ -434,15 +440,34 @@ class WinEndpoint final : public Endpoint {
     for (;;) {
       Socket socket(::accept(tcp_.get(), nullptr, nullptr));
       if (!socket) return;
-      auto slot = TakeSlot();
-      if (!slot) continue;  // closed at once: the limit is documented
-      auto c = std::make_unique<Client>(std::move(*slot), instrument_, version_);
-      // An accepted socket starts with the listener's events and event object.
-      if (!c->event || WSAEventSelect(socket.get(), c->event.get(), FD_READ | FD_WRITE | FD_CLOSE) != 0) continue;
+      // An accepted socket starts with the listener's events and event object: none
+      // until it has a place.
+      WSAEventSelect(socket.get(), tcpEvent_.get(), 0);
       const BOOL on = TRUE;
       setsockopt(socket.get(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
-      c->socket = std::move(socket);
-      clients_.push_back(std::move(c));
+      if (newcomers_.size() < kMaxClients) newcomers_.push_back({Handle(), std::move(socket), PlaceWaitEnds()});
+    }
+  }
+
+  static ULONGLONG PlaceWaitEnds() { return GetTickCount64() + kPlaceWaitMs; }
+
+  // Newcomers take the places free, in the order they came; those that waited their
+  // time for one are closed (the limit is documented).
+  void Admit() {
+    const ULONGLONG now = GetTickCount64();
+    while (!newcomers_.empty()) {
+      Newcomer& n = newcomers_.front();
+      if (auto slot = TakeSlot()) {
+        auto c = std::make_unique<Client>(std::move(*slot), instrument_, version_);
+        if (c->event && (n.pipe || WSAEventSelect(n.socket.get(), c->event.get(), FD_READ | FD_WRITE | FD_CLOSE) == 0)) {
+          c->pipe = std::move(n.pipe);
+          c->socket = std::move(n.socket);
+          clients_.push_back(std::move(c));
+        }
+      } else if (n.until > now) {
+        return;
+      }
+      newcomers_.pop_front();
     }
   }
 
@@ -562,6 +587,7 @@ class WinEndpoint final : public Endpoint {
   OVERLAPPED connectOverlapped_{};
   bool connecting_ = false;
   std::vector<std::unique_ptr<Client>> clients_;  // the endpoint's thread only
+  std::deque<Newcomer> newcomers_;                  // the same
   std::thread thread_;
 };
 

@@ -6,10 +6,13 @@ serve_story.py VRX330CTL, or serve_story.py --wine WINE-RUN VRX330CTL.EXE for th
 build (a named pipe instead of a socket, no --root, and Wine cannot send it Ctrl+C)."""
 import os
 import re
+import resource
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
+import time
 
 import pyvisa
 
@@ -72,4 +75,37 @@ with tempfile.TemporaryDirectory() as runtime, tempfile.TemporaryDirectory() as 
     gone = ctl(*no_ports, "status", env=env)
     check(gone.returncode == 3, "nothing served after serve ended")
     instrument.close()
+
+    # Out of descriptors, serve refuses the connections it cannot take (none is left
+    # hanging) and its thread does not spin on them.
+    if not WINDOWS:
+        hard = resource.getrlimit(resource.RLIMIT_NOFILE)[1]
+        serve = subprocess.Popen([*VRX330CTL, "--simulate", "serve", "--listen", "127.0.0.1:0"], env=env,
+                                 stdout=subprocess.PIPE, text=True,
+                                 preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (24, hard)))
+        facts = dict(serve.stdout.readline().strip().partition("=")[::2] for _ in range(3))
+        port = int(facts["tcp"].rsplit(":", 1)[1])
+        outcomes = {"served": 0, "refused": 0, "hanging": 0}
+        clients = []
+        for _ in range(30):
+            client = socket.create_connection(("127.0.0.1", port), timeout=5)
+            clients.append(client)
+            try:
+                client.sendall(b"*IDN?\n")
+                outcomes["served" if client.recv(100) else "refused"] += 1
+            except (ConnectionResetError, BrokenPipeError):
+                outcomes["refused"] += 1
+            except socket.timeout:
+                outcomes["hanging"] += 1
+        check(outcomes["hanging"] == 0 and outcomes["served"] > 0 and outcomes["refused"] > 0,
+              "out of descriptors: %r" % outcomes)
+        stat = "/proc/%d/stat" % serve.pid
+        ticks = lambda: sum(int(field) for field in open(stat).read().rsplit(")", 1)[1].split()[11:13])
+        before = ticks()
+        time.sleep(1)
+        check(ticks() - before < 30, "serve idles with its clients held out of descriptors")
+        for client in clients:
+            client.close()
+        serve.send_signal(signal.SIGTERM)
+        check(serve.wait(timeout=10) == 0, "serve out of descriptors exits 0 on SIGTERM")
 print("serve story: PyVISA and vrx330ctl shared one simulated iris")

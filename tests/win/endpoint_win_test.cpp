@@ -127,6 +127,31 @@ SOCKET SendAndHalfClose(const std::string& address, const std::string& line) {
   return s;
 }
 
+// A Winsock client that stays: connected, and asked one line at a time.
+SOCKET TcpDial(const std::string& address) {
+  const size_t colon = address.rfind(':');
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(static_cast<u_short>(std::stoi(address.substr(colon + 1))));
+  inet_pton(AF_INET, address.substr(0, colon).c_str(), &to.sin_addr);
+  const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  const DWORD timeoutMs = 5000;
+  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs), sizeof timeoutMs);
+  EXPECT_EQ(connect(s, reinterpret_cast<const sockaddr*>(&to), sizeof to), 0);
+  return s;
+}
+
+std::string TcpAsk(SOCKET s, const std::string& line) {
+  const std::string out = line + "\n";
+  if (send(s, out.data(), static_cast<int>(out.size()), 0) != static_cast<int>(out.size())) return "<closed>";
+  std::string answer;
+  for (char c; recv(s, &c, 1, 0) == 1;) {
+    if (c == '\n') return answer;
+    answer += c;
+  }
+  return "<closed>";
+}
+
 std::string ReadToEndAndClose(SOCKET s) {
   std::string received;
   char buffer[256];
@@ -227,6 +252,28 @@ TEST(EndpointWin, NonReaderAndClientLimitHoldUpNobody) {
     servedAgain += clients.back() && clients.back()->Ask("*IDN?", 5s) == "Kavro,VRX-330,FT9W1N,1.0.0.1";
   }
   EXPECT_EQ(servedAgain, 50);
+  // The places are the process's: one who leaves one endpoint and comes straight back
+  // on another (here TCP) is served too, either way.
+  WSADATA wsa;
+  ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &wsa), 0);
+  auto tcpEndpoint = Endpoint::Start(instrument, "1.0.0.1", {.local = "", .listen = "127.0.0.1:0"}, &error);
+  ASSERT_TRUE(tcpEndpoint) << error;
+  int crossed = 0;
+  SOCKET onTcp = INVALID_SOCKET;
+  for (int round = 0; round < 50; ++round) {
+    if (round % 2 == 0) {
+      clients.pop_back();
+      onTcp = TcpDial(tcpEndpoint->TcpAddress());
+      crossed += TcpAsk(onTcp, "*IDN?") == "Kavro,VRX-330,FT9W1N,1.0.0.1";
+    } else {
+      closesocket(onTcp);
+      clients.push_back(Connect(path));
+      crossed += clients.back() && clients.back()->Ask("*IDN?", 5s) == "Kavro,VRX-330,FT9W1N,1.0.0.1";
+    }
+  }
+  EXPECT_EQ(crossed, 50);
+  tcpEndpoint.reset();
+  WSACleanup();
 
   const auto destroyed = Clock::now();
   endpoint.reset();
