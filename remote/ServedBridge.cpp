@@ -77,7 +77,7 @@ ControllerEntry ServedEntry(const ServedController& served) {
   return entry;
 }
 
-std::vector<ServedController> ListServedControllers() {
+std::vector<ServedController> ListServedControllers(std::vector<std::string>* untaken) {
   std::vector<ServedController> served;
   for (const std::string& path : ListLocalEndpoints()) {
     const auto client = Client::Connect(path, nullptr);
@@ -85,12 +85,15 @@ std::vector<ServedController> ListServedControllers() {
     const auto answer = client->Ask("SYST:CONT?", kAnswerTimeout);
     if (const auto controller = answer ? ParseController(*answer) : std::nullopt)
       served.push_back({*controller, path});
+    else if (!answer && untaken)
+      untaken->push_back(path);
   }
   return served;
 }
 
 FT_STATUS ServedBridge::FT_CreateDeviceInfoList(uint32_t* count) {
-  served_ = ListServedControllers();
+  untaken_.clear();
+  served_ = ListServedControllers(&untaken_);
   *count = static_cast<uint32_t>(served_.size());
   return FT_OK;
 }

@@ -19,8 +19,10 @@ struct ServedController {
   std::string endpoint;        // its local endpoint
 };
 
-// The controllers served now; asks each endpoint (stale ones are left out).
-std::vector<ServedController> ListServedControllers();
+// The controllers served now; asks each endpoint (stale ones are left out). `untaken`
+// gets the endpoints that let a connection in and closed it unanswered: their process
+// has every connection in use (or does not answer).
+std::vector<ServedController> ListServedControllers(std::vector<std::string>* untaken = nullptr);
 
 class ServedBridge final : public Bridge {
  public:
@@ -38,8 +40,12 @@ class ServedBridge final : public Bridge {
   // The answer is read before FT_Write returns: nothing to wait for.
   FT_STATUS WaitForReceive(FT_HANDLE, std::chrono::microseconds) override { return FT_OK; }
 
+  // The endpoints the last listing could not ask (see ListServedControllers).
+  const std::vector<std::string>& Untaken() const { return untaken_; }
+
  private:
   std::vector<ServedController> served_;  // as last listed
+  std::vector<std::string> untaken_;
 };
 
 // The entry a served controller is listed as: with its endpoint as the port when the

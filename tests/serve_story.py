@@ -66,6 +66,20 @@ with tempfile.TemporaryDirectory() as runtime, tempfile.TemporaryDirectory() as 
     direct = ctl(*no_ports, "--no-share", "status", env=env)
     check(direct.returncode == 3, "--no-share does not go through serve")
 
+    # Every connection in use (PyVISA's and 31 more): vrx330ctl says why it finds
+    # nothing, and gets through once one is free.
+    crowd = [socket.create_connection(("127.0.0.1", int(port)), timeout=10) for _ in range(31)]
+    for client in crowd:
+        client.sendall(b"LINK?\n")
+        check(client.recv(100) == b"CONNECTED\n", "31 more clients are served")
+    full = ctl(*no_ports, "status", env=env)
+    check(full.returncode == 3 and "took no connection (all 32 of its connections may be in use)" in full.stderr,
+          "status with every connection in use: %r" % full.stderr)
+    crowd.pop().close()
+    check(ctl(*no_ports, "status", env=env).returncode == 0, "status once a connection is free")
+    for client in crowd:
+        client.close()
+
     # SIGTERM ends serve cleanly and takes its endpoint with it.
     serve.send_signal(signal.SIGTERM)
     ended = serve.wait(timeout=10)

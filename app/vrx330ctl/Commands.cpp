@@ -10,6 +10,7 @@
 #include "link/ControllerList.h"
 #include "link/Exchange.h"
 #include "link/WireProtocol.h"
+#include "remote/Endpoint.h"
 #include "settings/NumberText.h"
 
 namespace irisdesk::ctl {
@@ -20,6 +21,16 @@ int Fail(Environment& env, int status, const std::string& message) {
 }
 
 namespace {
+
+// A controller looked for and not found may be one a serving process holds that took
+// no more connections: the failure names it rather than leave the user guessing.
+std::string NotFound(const Environment& env, const std::string& what, const std::string& otherwise) {
+  if (!env.untaken || env.untaken->empty()) return what + otherwise;
+  std::string paths;
+  for (const std::string& path : *env.untaken) paths += (paths.empty() ? "'" : ", '") + path + "'";
+  return what + ": the process serving " + paths + " took no connection (all " + std::to_string(remote::kMaxClients) +
+         " of its connections may be in use); try again when one is free";
+}
 
 // A single lost reply (line noise, a stray byte) should not fail a script: ask again.
 constexpr int kStatusAttempts = 3;
@@ -252,7 +263,8 @@ int ChooseController(const Options& o, Environment& env, const std::vector<Contr
                      std::optional<size_t>& index) {
   if (o.device) {
     const std::vector<size_t> matches = MatchControllers(listed, *o.device);
-    if (matches.empty()) return Fail(env, ExitNoController, "cannot open '" + *o.device + "': no such controller");
+    if (matches.empty())
+      return Fail(env, ExitNoController, NotFound(env, "cannot open '" + *o.device + "'", ": no such controller"));
     if (matches.size() > 1) {
       // Sending to either could move the wrong iris: say how to name each one.
       std::string candidates;
@@ -266,7 +278,7 @@ int ChooseController(const Options& o, Environment& env, const std::vector<Contr
     index = matches.front();
     return ExitDone;
   }
-  if (listed.empty()) return Fail(env, ExitNoController, "no controller found (see 'vrx330ctl doctor')");
+  if (listed.empty()) return Fail(env, ExitNoController, NotFound(env, "no controller found", " (see 'vrx330ctl doctor')"));
   index = 0;
   return ExitDone;
 }
@@ -278,7 +290,7 @@ int RunCommand(const Options& o, Environment& env) {
   if (o.command == Command::List) {
     // An empty list is still a list to a script reading JSON (text shows nothing).
     Print(env, Facts().AddControllers("controllers", listed).Render(o.json));
-    if (listed.empty()) return Fail(env, ExitNoController, "no controller found (see 'vrx330ctl doctor')");
+    if (listed.empty()) return Fail(env, ExitNoController, NotFound(env, "no controller found", " (see 'vrx330ctl doctor')"));
     return ExitDone;
   }
 

@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/vrx330ctl/Arguments.h"
 #include "link/Bridge.h"
@@ -34,6 +35,9 @@ struct Environment {
   // The controllers this user's panel or serve holds, reached through it; null: none
   // (--no-share, --simulate).
   Bridge* served = nullptr;
+  // Endpoints of this user's serving processes that took no connection when listed
+  // (all theirs in use): what they serve cannot be listed, and a failure says so.
+  const std::vector<std::string>* untaken = nullptr;
 };
 
 // The listed controllers that `name` names: by description, serial number or port

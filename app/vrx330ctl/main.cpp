@@ -60,7 +60,9 @@ int main(int argc, char** argv) {
   if (o.command == Command::Serve) return Serve(o, env, interrupt.stop());
   // A controller this user's panel or serve holds is reached through it, traced in
   // the same file: the frames as this program gives them to the serving one.
-  std::unique_ptr<Bridge> served = std::make_unique<remote::ServedBridge>();
+  auto servedBridge = std::make_unique<remote::ServedBridge>();
+  env.untaken = &servedBridge->Untaken();
+  std::unique_ptr<Bridge> served = std::move(servedBridge);
   if (auto* tracing = dynamic_cast<TracingBridge*>(bridge.get()))
     served = std::make_unique<TracingBridge>(std::move(served), *tracing, "served");
   if (!o.simulate && !o.noShare) env.served = served.get();
