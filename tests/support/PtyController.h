@@ -29,18 +29,22 @@ class PtyController {
     fcntl(master_, F_SETFL, O_NONBLOCK);
     thread_ = std::thread([this] { Serve(); });
   }
-  ~PtyController() { HangUp(); }
+  ~PtyController() {
+    HangUp();
+    ReleaseSlave();
+  }
 
   const std::string& slavePath() const { return slavePath_; }
   SimulatedController& controller() { return controller_; }
 
-  // Closes the master: the slave side sees a hang-up.
+  // Closes the master: the slave side sees a hang-up. A slave still held here keeps
+  // the terminal's number from going to another test's new terminal, which the path
+  // this one was listed at would then open.
   void HangUp() {
     stop_ = true;
     if (thread_.joinable()) thread_.join();
     if (master_ >= 0) ::close(master_);
-    if (slave_ >= 0) ::close(slave_);
-    master_ = slave_ = -1;
+    master_ = -1;
   }
   void ReleaseSlave() {
     if (slave_ >= 0) ::close(slave_);
