@@ -110,24 +110,7 @@ std::unique_ptr<Client> Connect(const std::string& path) {
   return client;
 }
 
-// A Winsock client that sends one line and half-closes at once.
-SOCKET SendAndHalfClose(const std::string& address, const std::string& line) {
-  const size_t colon = address.rfind(':');
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(static_cast<u_short>(std::stoi(address.substr(colon + 1))));
-  inet_pton(AF_INET, address.substr(0, colon).c_str(), &to.sin_addr);
-  const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  const DWORD timeoutMs = 5000;
-  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs), sizeof timeoutMs);
-  const std::string out = line + "\n";
-  EXPECT_EQ(connect(s, reinterpret_cast<const sockaddr*>(&to), sizeof to), 0);
-  EXPECT_EQ(send(s, out.data(), static_cast<int>(out.size()), 0), static_cast<int>(out.size()));
-  shutdown(s, SD_SEND);
-  return s;
-}
-
-// A Winsock client that stays: connected, and asked one line at a time.
+// A Winsock client, connected; its reads give up after 5 s.
 SOCKET TcpDial(const std::string& address) {
   const size_t colon = address.rfind(':');
   sockaddr_in to{};
@@ -141,6 +124,16 @@ SOCKET TcpDial(const std::string& address) {
   return s;
 }
 
+// One that sends one line and half-closes at once.
+SOCKET SendAndHalfClose(const std::string& address, const std::string& line) {
+  const SOCKET s = TcpDial(address);
+  const std::string out = line + "\n";
+  EXPECT_EQ(send(s, out.data(), static_cast<int>(out.size()), 0), static_cast<int>(out.size()));
+  shutdown(s, SD_SEND);
+  return s;
+}
+
+// One that stays, asked one line at a time.
 std::string TcpAsk(SOCKET s, const std::string& line) {
   const std::string out = line + "\n";
   if (send(s, out.data(), static_cast<int>(out.size()), 0) != static_cast<int>(out.size())) return "<closed>";
